@@ -32,7 +32,8 @@ int v640_parsable_size(const char *frame)
     if (size == 0) {
         return 0;
     }
-    const int minimum = v640_is_addressed(frame) ? V640_MIN_ADDRESSED_SIZE : V640_MIN_UNADDRESSED_SIZE;
+    const int minimum =
+        v640_is_addressed(frame) ? V640_MIN_ADDRESSED_SIZE : V640_MIN_UNADDRESSED_SIZE;
     return size >= minimum ? size : 0;
 }
 

@@ -1,0 +1,286 @@
+#include "consoleapplicationmain.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <unistd.h>
+
+namespace {
+
+// How an operation turns its option value (and the tag data) into the parameter text.
+enum class ParameterForm {
+    Setting,         // not an operation
+    None,            // no parameter characters
+    Pages,           // page mask
+    PagesAndTagData, // page mask, then the tag data
+    AddressAndTagData,
+    Verbatim, // the value, unchanged
+    IPAddress,
+};
+
+struct OptionDefinition
+{
+    const char *shortName;
+    const char *longName;
+    const char *valueName;
+    const char *description;
+    ParameterForm form;
+    unsigned int code;
+};
+
+// In the order the parser lists them and main looks at them.
+const OptionDefinition optionDefinitions[] = {
+    {"t", "target", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "device"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Specify the connection destination."),
+     ParameterForm::Setting, 0},
+    {"n", "node-number", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "node number"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Specify the destination node number."),
+     ParameterForm::Setting, 0},
+    {"c", "baud-rate", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "bps"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Specify the communication parameters of the serial port."),
+     ParameterForm::Setting, 0},
+    {"i", "timeout-interval", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "msec"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Specify the communication timeout interval."),
+     ParameterForm::Setting, 0},
+    {"a", "error-abort", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Abort when a response error occurs."),
+     ParameterForm::Setting, 0},
+    {"o", "output-format", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "level"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "By default, human readable output. The higher "
+                                                 "the level, the more information is output."),
+     ParameterForm::Setting, 0},
+    {"r", "read", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "peges"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Reads any pages of data from the ID Tag."),
+     ParameterForm::Pages, 0x0100},
+    {"w", "write", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "peges"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Data is written in page units to the ID Tag."),
+     ParameterForm::PagesAndTagData, 0x0200},
+    {"s", "same-write", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "peges"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Writes the same data to multiple pages of an ID Tag."),
+     ParameterForm::PagesAndTagData, 0x0300},
+    {"b", "byte-write", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "address"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Writes data to any specified number of bytes starting from the address "
+                       "specified in the ID Tag."),
+     ParameterForm::AddressAndTagData, 0x0400},
+    {nullptr, "test", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "hex string"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Performs a communications test."),
+     ParameterForm::Verbatim, 0x10},
+    {nullptr, "nak", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Sends the response made immediately before again."),
+     ParameterForm::None, 0x12},
+    {nullptr, "get-model-number", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the Model Number."), ParameterForm::None,
+     0x1401},
+    {nullptr, "get-firmware-version", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the Firmware Version."),
+     ParameterForm::None, 0x1402},
+    {nullptr, "get-mac-address", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the MAC Address."), ParameterForm::None,
+     0x1403},
+    {nullptr, "get-dip-switch-status", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking the DIP Switch network setting."),
+     ParameterForm::None, 0x1410},
+    {nullptr, "get-ip-address-on-dip-switch", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking IP Address on DIP Switch."),
+     ParameterForm::None, 0x1411},
+    {nullptr, "get-subnet-mask-on-dip-switch", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking subnet mask on DIP Switch."),
+     ParameterForm::None, 0x1412},
+    {nullptr, "get-ip-address-in-rom", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking IP Address in ROM."),
+     ParameterForm::None, 0x1413},
+    {nullptr, "get-subnet-mask-in-rom", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking subnet mask in ROM."),
+     ParameterForm::None, 0x1414},
+    {nullptr, "get-memory-status", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the Memory Status."), ParameterForm::None,
+     0x1420},
+    {nullptr, "get-antenna-connection-status", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the Antenna Connection Status."),
+     ParameterForm::None, 0x1421},
+    {nullptr, "get-last-command", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Gets the command code of the last command."),
+     ParameterForm::None, 0x15},
+    {nullptr, "get-communications-history", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Gets the history of communications."),
+     ParameterForm::None, 0x16},
+    {nullptr, "clear-communications-history", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Clears the communications history."),
+     ParameterForm::None, 0x17},
+    {nullptr, "noise-measurement", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "The levels of noise in the vicinity."),
+     ParameterForm::None, 0x40},
+    {nullptr, "reset", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "All Amplifier Unit processing is stopped, and the initial status is "
+                       "re-established."),
+     ParameterForm::None, 0x7F},
+    {nullptr, "set-web-password", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "password"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Sets the Web password."), ParameterForm::Verbatim,
+     0xA2},
+    {nullptr, "set-ip-address", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "address"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Sets the IP address."), ParameterForm::IPAddress,
+     0xA300},
+    {nullptr, "set-subnet-mask", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "subnet mask"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Sets the subnet mask."), ParameterForm::IPAddress,
+     0xA301},
+};
+
+QString optionName(const OptionDefinition &definition)
+{
+    return QString::fromLatin1(definition.longName);
+}
+
+} // namespace
+
+void ConsoleApplicationMain::main()
+{
+    parser.setApplicationDescription(
+        tr("Reads and writes RFID ID tags and configures the V640 Amplifier Unit."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    for (const OptionDefinition &definition : optionDefinitions) {
+        QStringList names;
+        if (definition.shortName != nullptr) {
+            names << QString::fromLatin1(definition.shortName);
+        }
+        names << optionName(definition);
+        const QString valueName =
+            definition.valueName != nullptr ? tr(definition.valueName) : QString();
+        parser.addOption(QCommandLineOption(names, tr(definition.description), valueName));
+    }
+    parser.addPositionalArgument(
+        QStringLiteral("[tag data]"),
+        tr("ID tag data to be written (hexadecimal character string representation)."));
+
+    // Prints help, version or its own error message and ends the process where asked to.
+    parser.process(*QCoreApplication::instance());
+
+    const QString tagData = parser.positionalArguments().join(QString()).toUpper();
+
+    if (parser.isSet(QStringLiteral("target"))) {
+        target = parser.value(QStringLiteral("target"));
+    }
+
+    int invalidParameters = 0;
+    bool converted = false;
+    if (parser.isSet(QStringLiteral("node-number"))) {
+        nodeNumber = parser.value(QStringLiteral("node-number")).toInt(&converted);
+        if (!converted || nodeNumber < 0 || nodeNumber > 17) {
+            ++invalidParameters;
+        }
+    }
+    if (parser.isSet(QStringLiteral("baud-rate"))) {
+        serialSetting.setProperties(parser.value(QStringLiteral("baud-rate")));
+        // Running on with serial parameters the user did not ask for would be a silent surprise.
+        if (!serialSetting.isValid()) {
+            ++invalidParameters;
+        }
+    }
+    serialSetting.setParity(nodeNumber == 0 ? QSerialPort::EvenParity : QSerialPort::NoParity);
+    if (parser.isSet(QStringLiteral("timeout-interval"))) {
+        timeoutInterval = parser.value(QStringLiteral("timeout-interval")).toInt(&converted);
+        if (!converted || timeoutInterval < 1000 || timeoutInterval > 60000) {
+            timeoutInterval = 1;
+            ++invalidParameters;
+        }
+    }
+    if (parser.isSet(QStringLiteral("error-abort"))) {
+        errorAbort = true;
+    }
+    if (parser.isSet(QStringLiteral("output-format"))) {
+        outputLevel = parser.value(QStringLiteral("output-format")).toInt(&converted);
+        if (!converted || outputLevel < 0 || outputLevel > 3) {
+            outputLevel = 0;
+            ++invalidParameters;
+        }
+    }
+
+    if (!openV640Device()) {
+        exitCommander(CommunicationError);
+        return;
+    }
+
+    const char *builtFrame = nullptr;
+    for (const OptionDefinition &definition : optionDefinitions) {
+        if (definition.form == ParameterForm::Setting || !parser.isSet(optionName(definition))) {
+            continue;
+        }
+        ++oneShot;
+        const QString value = parser.value(optionName(definition));
+        QString parameter;
+        switch (definition.form) {
+        case ParameterForm::Pages:
+            parameter = parsePagesParameter(value);
+            break;
+        case ParameterForm::PagesAndTagData:
+            parameter = parsePagesParameter(value);
+            if (!parameter.isEmpty()) {
+                parameter += tagData;
+            }
+            break;
+        case ParameterForm::AddressAndTagData: {
+            const int address = value.toInt(&converted, 16);
+            if (converted && address >= 0 && address <= 0x87) {
+                parameter =
+                    QStringLiteral("%1").arg(address, 2, 16, QLatin1Char('0')).toUpper() + tagData;
+            }
+            break;
+        }
+        case ParameterForm::IPAddress:
+            parameter = parseIPAddressParameter(value);
+            break;
+        case ParameterForm::Verbatim:
+            parameter = value;
+            break;
+        case ParameterForm::None:
+        case ParameterForm::Setting:
+            break;
+        }
+
+        const bool takesParsedValue =
+            definition.form != ParameterForm::None && definition.form != ParameterForm::Verbatim;
+        if (takesParsedValue && parameter.isEmpty()) {
+            ++invalidParameters;
+            continue;
+        }
+        const QByteArray bytes = toFrameBytes(parameter);
+        builtFrame = v640_build_command_frame(
+            static_cast<unsigned int>(nodeNumber), definition.code,
+            definition.form == ParameterForm::None ? nullptr : bytes.constData());
+    }
+
+    if (invalidParameters > 0) {
+        exitCommander(InvalidParameter);
+        return;
+    }
+
+    if (builtFrame != nullptr) {
+        text_copy(builtFrame, frame, v640_frame_size(builtFrame));
+    }
+
+    connect(&responseTimer, &QTimer::timeout, this, &ConsoleApplicationMain::responseTimeout);
+    responseTimer.setSingleShot(true);
+    responseTimer.setInterval(timeoutInterval);
+    responseTimer.stop();
+
+    if (oneShot == 0 && isatty(STDIN_FILENO)) {
+        prompt = QStringLiteral("> ");
+    }
+
+    stdinNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(stdinNotifier, &QSocketNotifier::activated, this, &ConsoleApplicationMain::filter);
+    stdinNotifier->setEnabled(false);
+
+    if (oneShot > 0) {
+        sendV640Command();
+        return;
+    }
+    stdinNotifier->setEnabled(true);
+    outputStream << prompt;
+    outputStream.flush();
+}

@@ -1,0 +1,106 @@
+#ifndef VORSEL_CONSOLEAPPLICATIONMAIN_H
+#define VORSEL_CONSOLEAPPLICATIONMAIN_H
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QCommandLineParser>
+#include <QObject>
+#include <QString>
+#include <QTextStream>
+#include <QTimer>
+
+#include "serialcommunicationsetting.h"
+#include "standardinput.h"
+#include "v640.h"
+
+class QIODevice;
+class QSocketNotifier;
+
+// The one controller of a run: command line, link to the Amplifier Unit, command transaction
+// and reporting. Every end of a run goes through exitCommander.
+class ConsoleApplicationMain : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitStatus {
+        NoError = 0,
+        Error = 1,
+        V640ResponseError = 2,
+        InvalidParameter = 3,
+        CommunicationError = 4,
+    };
+    Q_ENUM(ExitStatus)
+
+    explicit ConsoleApplicationMain(QObject *parent = nullptr);
+    ~ConsoleApplicationMain() override;
+
+    static ConsoleApplicationMain *instance();
+
+public slots:
+    void main();
+    void filter();
+
+private slots:
+    void sendV640Command();
+    void networkError(QAbstractSocket::SocketError socketError);
+    void reciveV640Response();
+    void responseTimeout();
+
+private:
+    // Lets tests and the fuzzer hand exchanges to the reporting without a link.
+    friend class ControllerProbe;
+
+    bool openV640Device();
+    void closeV640Device();
+    void exitCommander(ExitStatus status);
+    void next();
+    bool buildV640Command(const QString &message);
+    void discardPendingInput();
+    void takeResponseBytes(const char *data, qint64 count);
+
+    QString parsePagesParameter(const QString &pages) const;
+    QString parseIPAddressParameter(const QString &address) const;
+
+    void reportV640Response();
+    void reportHumanReadable();
+    void formatIdTagData();
+    void formatTestResponse();
+    void formatModelNumberResponse();
+    void formatFirmwareVersionResponse();
+    void formatMacAddressResponse();
+    void formatDipSwitchStatusResponse();
+    void formatIPAddressResponse();
+    void formatMemoryStatusResponse();
+    void formatAntennaConnectionStatusResponse();
+    void fromatLastCommandResponse();
+    void formatCommunicationsHistoryResponse();
+    void formatNoiseLevelResponse();
+    void formatStatusWord(const char *nonZeroWord, const char *zeroWord);
+
+    static QByteArray toFrameBytes(const QString &text);
+
+    StandardInput standardInput;
+    QTextStream inputStream;
+    QTextStream outputStream;
+    QSocketNotifier *stdinNotifier = nullptr;
+    QCommandLineParser parser;
+    QString target = QStringLiteral("192.168.1.200");
+    QIODevice *device = nullptr;
+    int nodeNumber = 1;
+    int outputLevel = 0;
+    int timeoutInterval = 8000;
+    bool errorAbort = false;
+    int oneShot = 0;
+    ExitStatus exitStatus = NoError;
+    char frame[V640_MAX_FRAME_SIZE + 1] = {};
+    QString prompt;
+    QByteArray lastCommand;
+    QByteArray responseBuffer;
+    QByteArray lastCommandText;
+    QByteArray lastResponseText;
+    QTimer responseTimer;
+    SerialCommunicationSetting serialSetting;
+};
+
+#endif

@@ -1,0 +1,233 @@
+#include "consoleapplicationmain.h"
+
+#include <QMetaObject>
+#include <QSerialPort>
+#include <QSocketNotifier>
+#include <QTcpSocket>
+
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+const quint16 unitPort = 7090;
+
+// One byte past the longest frame: enough to tell that a response without an early CR is not
+// a frame, whatever else it holds.
+const int responseLimit = V640_MAX_FRAME_SIZE + 1;
+
+// Bounds the discarding of stale input, so that a peer that never stops sending cannot keep a
+// send from happening.
+const qint64 discardLimit = 64 * 1024 * 1024;
+
+int nativeDescriptor(QIODevice *device)
+{
+    if (auto *socket = qobject_cast<QTcpSocket *>(device)) {
+        return static_cast<int>(socket->socketDescriptor());
+    }
+    if (auto *port = qobject_cast<QSerialPort *>(device)) {
+        return port->handle();
+    }
+    return -1;
+}
+
+} // namespace
+
+bool ConsoleApplicationMain::openV640Device()
+{
+    auto *port = new QSerialPort;
+    connect(port, &QSerialPort::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
+    port->setPortName(target);
+    port->setBaudRate(serialSetting.baudRate());
+    port->setParity(serialSetting.parity());
+    port->setDataBits(serialSetting.dataBits());
+    port->setStopBits(serialSetting.stopBits());
+    port->setFlowControl(serialSetting.flowControl());
+    if (port->open(QIODevice::ReadWrite)) {
+        device = port;
+        return true;
+    }
+    delete port;
+
+    auto *socket = new QTcpSocket;
+    connect(socket, &QTcpSocket::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
+    connect(socket, &QAbstractSocket::errorOccurred, this, &ConsoleApplicationMain::networkError);
+    socket->connectToHost(target, unitPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    if (socket->waitForConnected(timeoutInterval)) {
+        device = socket;
+        nodeNumber = 0;
+        return true;
+    }
+    delete socket;
+    return false;
+}
+
+void ConsoleApplicationMain::closeV640Device()
+{
+    if (device != nullptr) {
+        device->close();
+        delete device;
+        device = nullptr;
+    }
+}
+
+void ConsoleApplicationMain::next()
+{
+    if (oneShot != 0) {
+        exitCommander(NoError);
+        return;
+    }
+    stdinNotifier->setEnabled(true);
+    outputStream << prompt;
+    outputStream.flush();
+    // Lines that arrived together with the last one bring no new notification.
+    if (standardInput.hasPendingInput()) {
+        QMetaObject::invokeMethod(this, &ConsoleApplicationMain::filter, Qt::QueuedConnection);
+    }
+}
+
+void ConsoleApplicationMain::filter()
+{
+    // A line is taken only while one is awaited.
+    if (stdinNotifier == nullptr || !stdinNotifier->isEnabled()) {
+        return;
+    }
+    stdinNotifier->setEnabled(false);
+    const QString line = inputStream.readLine();
+    if (line.isEmpty() && inputStream.atEnd()) {
+        exitCommander(NoError);
+        return;
+    }
+    if (buildV640Command(line)) {
+        next();
+        return;
+    }
+    // After a time-out whose reconnection failed there is no link: try once more.
+    if (device == nullptr && !openV640Device()) {
+        exitCommander(CommunicationError);
+        return;
+    }
+    sendV640Command();
+}
+
+QByteArray ConsoleApplicationMain::toFrameBytes(const QString &text)
+{
+    // Latin-1 would turn a character it cannot hold into '?', which a frame accepts; a byte that
+    // no frame accepts makes the frame fail instead of carrying something the user did not type.
+    QByteArray bytes = text.toLatin1();
+    for (int i = 0; i < text.size(); ++i) {
+        if (text.at(i).unicode() > 0xFF) {
+            bytes[i] = '\xFF';
+        }
+    }
+    return bytes;
+}
+
+bool ConsoleApplicationMain::buildV640Command(const QString &message)
+{
+    const QByteArray bytes = toFrameBytes(message);
+    return v640_init_frame(frame, V640_MAX_FRAME_SIZE, nodeNumber == 0) != 0 ||
+           v640_set_node(frame, static_cast<unsigned int>(nodeNumber)) != 0 ||
+           v640_set_message(frame, bytes.constData(), message.size()) != 0 ||
+           v640_set_fcs(frame, static_cast<unsigned int>(v640_calc_fcs(frame))) != 0;
+}
+
+void ConsoleApplicationMain::discardPendingInput()
+{
+    device->readAll();
+    // Bytes the operating system holds for the link are pending too: they may have been queued
+    // before this program started.
+    const int descriptor = nativeDescriptor(device);
+    if (descriptor < 0) {
+        return;
+    }
+    char chunk[4096];
+    qint64 discarded = 0;
+    pollfd readable = {descriptor, POLLIN, 0};
+    while (discarded < discardLimit && poll(&readable, 1, 0) > 0 &&
+           (readable.revents & POLLIN) != 0) {
+        const ssize_t count = ::read(descriptor, chunk, sizeof chunk);
+        if (count <= 0) {
+            break;
+        }
+        discarded += count;
+    }
+}
+
+void ConsoleApplicationMain::sendV640Command()
+{
+    if (device == nullptr) {
+        return;
+    }
+    responseBuffer.clear();
+    discardPendingInput();
+    const int size = v640_frame_size(frame);
+    if (size <= 0) {
+        exitCommander(InvalidParameter);
+        return;
+    }
+    if (device->write(frame, size) != size) {
+        exitCommander(CommunicationError);
+        return;
+    }
+    lastCommand = QByteArray(frame);
+    responseTimer.start();
+}
+
+void ConsoleApplicationMain::takeResponseBytes(const char *data, qint64 count)
+{
+    // Once a CR is held the outcome is decided: complete, or never (a CR at index 0).
+    if (responseBuffer.contains('\r')) {
+        return;
+    }
+    const char *carriageReturn = static_cast<const char *>(memchr(data, '\r', count));
+    const qint64 wanted = carriageReturn != nullptr ? carriageReturn - data + 1 : count;
+    const qint64 room = responseLimit - responseBuffer.size();
+    if (wanted <= room) {
+        responseBuffer.append(data, static_cast<int>(wanted));
+        return;
+    }
+    // Too long to be a frame: keep what shows that, and the CR that completes it.
+    responseBuffer.append(data, static_cast<int>(qMax<qint64>(room, 0)));
+    if (carriageReturn != nullptr) {
+        responseBuffer.append('\r');
+    }
+}
+
+void ConsoleApplicationMain::reciveV640Response()
+{
+    if (device == nullptr) {
+        return;
+    }
+    char chunk[4096];
+    qint64 count;
+    while ((count = device->read(chunk, sizeof chunk)) > 0) {
+        takeResponseBytes(chunk, count);
+    }
+    if (responseBuffer.indexOf('\r') < 1) {
+        return;
+    }
+    responseTimer.stop();
+    reportV640Response();
+    // A response is reported once: whatever comes next begins a new one.
+    responseBuffer.clear();
+    next();
+}
+
+void ConsoleApplicationMain::responseTimeout()
+{
+    closeV640Device();
+    if (oneShot != 0) {
+        // A one-shot run that got no answer must not report success.
+        exitCommander(CommunicationError);
+        return;
+    }
+    openV640Device();
+    next();
+}
+
+void ConsoleApplicationMain::networkError(QAbstractSocket::SocketError)
+{
+    exitCommander(CommunicationError);
+}

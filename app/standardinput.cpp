@@ -1,0 +1,59 @@
+#include "standardinput.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+StandardInput::StandardInput(int descriptor) : descriptor(descriptor)
+{
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+bool StandardInput::atEnd() const
+{
+    return endOfInput && pending.isEmpty();
+}
+
+qint64 StandardInput::bytesAvailable() const
+{
+    return pending.size() + QIODevice::bytesAvailable();
+}
+
+bool StandardInput::hasPendingInput() const
+{
+    return endOfInput || pending.contains('\n');
+}
+
+void StandardInput::fill()
+{
+    char chunk[4096];
+    ssize_t count;
+    do {
+        count = ::read(descriptor, chunk, sizeof chunk);
+    } while (count < 0 && errno == EINTR);
+    if (count <= 0) {
+        endOfInput = true;
+        return;
+    }
+    pending.append(chunk, static_cast<int>(count));
+}
+
+qint64 StandardInput::readData(char *data, qint64 maxSize)
+{
+    if (pending.isEmpty() && !endOfInput) {
+        fill();
+    }
+    if (pending.isEmpty()) {
+        return endOfInput ? -1 : 0;
+    }
+    const int lineEnd = pending.indexOf('\n');
+    const qint64 count = qMin<qint64>(lineEnd >= 0 ? lineEnd + 1 : pending.size(), maxSize);
+    memcpy(data, pending.constData(), static_cast<size_t>(count));
+    pending.remove(0, static_cast<int>(count));
+    return count;
+}
+
+qint64 StandardInput::writeData(const char *, qint64)
+{
+    return -1;
+}

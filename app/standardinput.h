@@ -1,0 +1,34 @@
+#ifndef VORSEL_STANDARDINPUT_H
+#define VORSEL_STANDARDINPUT_H
+
+#include <QByteArray>
+#include <QIODevice>
+
+// Standard input, handed out at most one line per read. A text stream reads in large blocks;
+// with this device beneath it, lines that arrived together wait here, where the controller can
+// see them, instead of inside the stream where no notifier would ever report them.
+class StandardInput : public QIODevice
+{
+public:
+    explicit StandardInput(int descriptor);
+
+    bool isSequential() const override { return true; }
+    bool atEnd() const override;
+    qint64 bytesAvailable() const override;
+
+    // A whole line, or the end of input, is waiting to be read.
+    bool hasPendingInput() const;
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *data, qint64 maxSize) override;
+
+private:
+    void fill();
+
+    int descriptor;
+    QByteArray pending;
+    bool endOfInput = false;
+};
+
+#endif
