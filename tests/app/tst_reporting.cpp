@@ -1,0 +1,297 @@
+#include <QtTest>
+
+#include "controllerprobe.h"
+
+namespace {
+
+QByteArray commandFrame(unsigned int node, unsigned int code, const char *parameter = nullptr)
+{
+    const char *frame = v640_build_command_frame(node, code, parameter);
+    return frame != nullptr ? QByteArray(frame) : QByteArray();
+}
+
+QByteArray responseFrame(unsigned int node, unsigned int code, const char *parameter = nullptr)
+{
+    const char *frame = v640_build_response_frame(node, code, parameter);
+    return frame != nullptr ? QByteArray(frame) : QByteArray();
+}
+
+// A normal-end response carrying any characters, for data that no real response would hold.
+QByteArray rawResponse(const QByteArray &message)
+{
+    return message + '\r';
+}
+
+} // namespace
+
+class ReportingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void humanReadable_data();
+    void humanReadable();
+    void levelThreeIsLevelZero();
+    void rawLevels_data();
+    void rawLevels();
+    void errorAbort_data();
+    void errorAbort();
+    void responseTooLongIsKeptBounded();
+    void carriageReturnAtStartNeverCompletes();
+    void bytesAfterTheCarriageReturnAreDropped();
+};
+
+void ReportingTest::humanReadable_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<QByteArray>("output");
+
+    // Tag pages.
+    QTest::newRow("pages 1 and 2")
+        << commandFrame(0, 0x0100, "0000000C")
+        << responseFrame(0, 0x00, "0123456789ABCDEFFEDCBA9876543210")
+        << QByteArray(" 1: 01 23 45 67 89 AB CD EF\n 2: FE DC BA 98 76 54 32 10\n");
+    QTest::newRow("page 17") << commandFrame(0, 0x0100, "00040000")
+                             << responseFrame(0, 0x00, "00112233AABBCCDD")
+                             << QByteArray("17: 00 11 22 33 AA BB CC DD\n");
+    QTest::newRow("pages 1 and 17 take the data in page order")
+        << commandFrame(1, 0x0100, "00040004")
+        << responseFrame(1, 0x00, "11111111111111112222222222222222")
+        << QByteArray(" 1: 11 11 11 11 11 11 11 11\n17: 22 22 22 22 22 22 22 22\n");
+    QTest::newRow("lower-case tag data counts as 0")
+        << commandFrame(0, 0x0100, "00000004") << rawResponse("00aa0102030405060f")
+        << QByteArray(" 1: 00 01 02 03 04 05 06 00\n");
+    QTest::newRow("missing tag data reads as 0")
+        << commandFrame(0, 0x0100, "0000000C") << responseFrame(0, 0x00, "0123")
+        << QByteArray(" 1: 01 23 00 00 00 00 00 00\n 2: 00 00 00 00 00 00 00 00\n");
+    QTest::newRow("no page requested")
+        << commandFrame(0, 0x0100, "00000003") << responseFrame(0, 0x00, "0123456789ABCDEF")
+        << QByteArray();
+    QTest::newRow("read command without its mask")
+        << rawResponse("0100") << responseFrame(0, 0x00, "0123456789ABCDEF") << QByteArray();
+
+    // Text as received.
+    QTest::newRow("test echo") << commandFrame(0, 0x10, "Hello 1")
+                               << responseFrame(0, 0x00, "Hello 1") << QByteArray("Hello 1\n");
+    QTest::newRow("model number") << commandFrame(1, 0x1401) << responseFrame(1, 0x00, "V640-SIM01")
+                                  << QByteArray("V640-SIM01\n");
+
+    // Numbers and words.
+    QTest::newRow("firmware 0209")
+        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "0209") << QByteArray("2.09\n");
+    QTest::newRow("firmware minor is hexadecimal")
+        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "010A") << QByteArray("1.10\n");
+    QTest::newRow("firmware 0110")
+        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "0110") << QByteArray("1.16\n");
+    QTest::newRow("firmware short: missing digits are 0")
+        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "1") << QByteArray("10.00\n");
+    QTest::newRow("MAC address") << commandFrame(0, 0x1403)
+                                 << responseFrame(0, 0x00, "001122AABBCC")
+                                 << QByteArray("00:11:22:AA:BB:CC\n");
+    QTest::newRow("MAC lower-case pair")
+        << commandFrame(0, 0x1403) << responseFrame(0, 0x00, "aa1122334455")
+        << QByteArray("00:11:22:33:44:55\n");
+    QTest::newRow("IP on DIP switch")
+        << commandFrame(0, 0x1411) << responseFrame(0, 0x00, "192168001200")
+        << QByteArray("192.168.1.200\n");
+    QTest::newRow("mask on DIP switch")
+        << commandFrame(0, 0x1412) << responseFrame(0, 0x00, "255255255000")
+        << QByteArray("255.255.255.0\n");
+    QTest::newRow("IP in ROM, no range check")
+        << commandFrame(0, 0x1413) << responseFrame(0, 0x00, "999010000001")
+        << QByteArray("999.10.0.1\n");
+    QTest::newRow("mask in ROM") << commandFrame(0, 0x1414)
+                                 << responseFrame(0, 0x00, "255255000000")
+                                 << QByteArray("255.255.0.0\n");
+    QTest::newRow("DIP switch 00")
+        << commandFrame(0, 0x1410) << responseFrame(0, 0x00, "00") << QByteArray("disabled\n");
+    QTest::newRow("DIP switch 02")
+        << commandFrame(0, 0x1410) << responseFrame(0, 0x00, "02") << QByteArray("enabled\n");
+    QTest::newRow("memory 00") << commandFrame(0, 0x1420) << responseFrame(0, 0x00, "00")
+                               << QByteArray("error\n");
+    QTest::newRow("memory 01") << commandFrame(0, 0x1420) << responseFrame(0, 0x00, "01")
+                               << QByteArray("normal\n");
+    QTest::newRow("antenna 01") << commandFrame(0, 0x1421) << responseFrame(0, 0x00, "01")
+                                << QByteArray("correctly\n");
+    QTest::newRow("antenna 00") << commandFrame(0, 0x1421) << responseFrame(0, 0x00, "00")
+                                << QByteArray("not correctly\n");
+    QTest::newRow("last command 0100") << commandFrame(0, 0x15) << responseFrame(0, 0x00, "0100")
+                                       << QByteArray("command code: 0100\n");
+    QTest::newRow("last command 7F") << commandFrame(0, 0x15) << responseFrame(0, 0x00, "7F")
+                                     << QByteArray("command code: 7f\n");
+    QTest::newRow("last command A300") << commandFrame(0, 0x15) << responseFrame(0, 0x00, "A300")
+                                       << QByteArray("command code: a300\n");
+    QTest::newRow("last command 13") << commandFrame(0, 0x15) << responseFrame(0, 0x00, "13")
+                                     << QByteArray("command code: 13\n");
+    QTest::newRow("last command empty")
+        << commandFrame(0, 0x15) << responseFrame(0, 0x00) << QByteArray("command code: 0\n");
+    QTest::newRow("last command with the top bit set")
+        << commandFrame(0, 0x15) << responseFrame(0, 0x00, "FFFFFFFF")
+        << QByteArray("command code: ffffffffffffffff\n");
+    QTest::newRow("history") << commandFrame(0, 0x16) << responseFrame(0, 0x00, "000A00090001")
+                             << QByteArray(
+                                    "     total:    10\nsuccessful:     9\n    failed:     1\n");
+    QTest::newRow("history fills its field")
+        << commandFrame(0, 0x16) << responseFrame(0, 0x00, "FFFF00000000")
+        << QByteArray("     total: 65535\nsuccessful:     0\n    failed:     0\n");
+    QTest::newRow("noise 07") << commandFrame(0, 0x40) << responseFrame(0, 0x00, "07")
+                              << QByteArray(" 7\n");
+    QTest::newRow("noise 42") << commandFrame(0, 0x40) << responseFrame(0, 0x00, "42")
+                              << QByteArray("42\n");
+
+    // Commands without a form of their own.
+    QTest::newRow("write") << commandFrame(0, 0x0200, "000000040123456789ABCDEF")
+                           << responseFrame(0, 0x00) << QByteArray("OK: \n");
+    QTest::newRow("reset with data")
+        << commandFrame(1, 0x7F) << responseFrame(1, 0x00, "XYZ") << QByteArray("OK: XYZ\n");
+    QTest::newRow("code not in the table")
+        << rawResponse("99") << responseFrame(0, 0x00, "1") << QByteArray("OK: 1\n");
+    QTest::newRow("nak shows the whole printable response")
+        << commandFrame(1, 0x12) << responseFrame(1, 0x00, "ABC")
+        << QByteArray("last response: 0100ABC") + responseFrame(1, 0x00, "ABC").mid(8, 2) + "\n";
+
+    // Error ends.
+    QTest::newRow("error end to a read")
+        << commandFrame(0, 0x0100, "0000000C") << responseFrame(0, 0x14) << QByteArray("NG: 14\n");
+    QTest::newRow("error end 7B is lower case")
+        << commandFrame(0, 0x1401) << responseFrame(1, 0x7B) << QByteArray("NG: 7b\n");
+    QTest::newRow("error end 9A") << commandFrame(0, 0x1401) << responseFrame(0, 0x9A)
+                                  << QByteArray("NG: 9a\n");
+    QTest::newRow("code not in the response table")
+        << commandFrame(0, 0x1401) << rawResponse("XY") << QByteArray("NG: ffffffffffffffff\n");
+    QTest::newRow("not a frame") << commandFrame(0, 0x1401) << QByteArray("00\n12\r")
+                                 << QByteArray("NG: ffffffffffffffff\n");
+}
+
+void ReportingTest::humanReadable()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, response);
+    QVERIFY(!command.isEmpty());
+    QVERIFY(!response.isEmpty());
+
+    ControllerProbe probe;
+    QTEST(probe.report(command, response), "output");
+    QCOMPARE(probe.exitStatus(), ConsoleApplicationMain::NoError);
+}
+
+void ReportingTest::levelThreeIsLevelZero()
+{
+    const QByteArray command = commandFrame(0, 0x16);
+    const QByteArray response = responseFrame(0, 0x00, "000A00090001");
+    ControllerProbe probe;
+    const QByteArray levelZero = probe.report(command, response, 0);
+    QVERIFY(levelZero.count('\n') == 3);
+    QCOMPARE(probe.report(command, response, 3), levelZero);
+}
+
+void ReportingTest::rawLevels_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<QByteArray>("output");
+
+    const QByteArray addressedCommand = commandFrame(1, 0x1401);
+    const QByteArray addressedResponse = responseFrame(1, 0x00, "V640-SIM01");
+    const QByteArray addressedResponseText = addressedResponse.mid(1, addressedResponse.size() - 2);
+
+    QTest::newRow("1: response only")
+        << 1 << commandFrame(0, 0x1401) << responseFrame(0, 0x00, "V640") << QByteArray("00V640\n");
+    QTest::newRow("1: error end, printed as it is")
+        << 1 << commandFrame(0, 0x1401) << responseFrame(0, 0x72) << QByteArray("72\n");
+    QTest::newRow("1: addressed keeps node and FCS")
+        << 1 << addressedCommand << addressedResponse << addressedResponseText + '\n';
+    QTest::newRow("1: not a frame is an empty line")
+        << 1 << commandFrame(0, 0x1401) << QByteArray("00\x80\r") << QByteArray("\n");
+    QTest::newRow("2: command, TAB, response")
+        << 2 << addressedCommand << addressedResponse
+        << QByteArray("01140105\t") + addressedResponseText + '\n';
+    QTest::newRow("2: unaddressed") << 2 << commandFrame(0, 0x10, "AB")
+                                    << responseFrame(0, 0x00, "AB") << QByteArray("10AB\t00AB\n");
+    QTest::newRow("2: not a frame")
+        << 2 << commandFrame(0, 0x10, "AB") << QByteArray("00AB\n\r") << QByteArray("10AB\t\n");
+    QTest::newRow("2: SOH inside the response stays") << 2 << commandFrame(0, 0x10, "AB")
+                                                      << QByteArray("00A\x01"
+                                                                    "B\r")
+                                                      << QByteArray("10AB\t00A\x01"
+                                                                    "B\n");
+}
+
+void ReportingTest::rawLevels()
+{
+    QFETCH(int, level);
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, response);
+    ControllerProbe probe;
+    QTEST(probe.report(command, response, level), "output");
+}
+
+void ReportingTest::errorAbort_data()
+{
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<bool>("errorAbort");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<int>("exitStatus");
+
+    const int noError = ConsoleApplicationMain::NoError;
+    const int responseError = ConsoleApplicationMain::V640ResponseError;
+    QTest::newRow("error end without abort") << responseFrame(0, 0x72) << false << 1 << noError;
+    QTest::newRow("error end with abort, level 1")
+        << responseFrame(0, 0x72) << true << 1 << responseError;
+    QTest::newRow("error end with abort, level 0")
+        << responseFrame(1, 0x14) << true << 0 << responseError;
+    QTest::newRow("normal end with abort") << responseFrame(0, 0x00, "12") << true << 2 << noError;
+    QTest::newRow("unknown code with abort") << rawResponse("AB") << true << 0 << responseError;
+    QTest::newRow("not a frame with abort") << QByteArray("00\t\r") << true << 1 << responseError;
+}
+
+void ReportingTest::errorAbort()
+{
+    QFETCH(QByteArray, response);
+    QFETCH(bool, errorAbort);
+    QFETCH(int, level);
+    ControllerProbe probe;
+    const QByteArray output = probe.report(commandFrame(0, 0x1401), response, level, errorAbort);
+    QVERIFY(output.endsWith('\n'));
+    QTEST(int(probe.exitStatus()), "exitStatus");
+}
+
+void ReportingTest::responseTooLongIsKeptBounded()
+{
+    ControllerProbe probe;
+    const QByteArray chunk(64 * 1024, 'A');
+    for (int i = 0; i < 160; ++i) {
+        probe.receive(chunk);
+        QVERIFY(probe.responseBuffer().size() <= V640_MAX_FRAME_SIZE + 1);
+    }
+    probe.receive(QByteArray("BBB\rCCC"));
+    const QByteArray kept = probe.responseBuffer();
+    QCOMPARE(kept.size(), V640_MAX_FRAME_SIZE + 2);
+    QVERIFY(kept.endsWith('\r'));
+    QCOMPARE(kept.indexOf('\r'), V640_MAX_FRAME_SIZE + 1);
+
+    // What it prints is what the whole stream would have given: not a frame.
+    QCOMPARE(probe.report(commandFrame(0, 0x1401), kept, 1), QByteArray("\n"));
+    QCOMPARE(probe.report(commandFrame(0, 0x1401), kept, 0), QByteArray("NG: ffffffffffffffff\n"));
+}
+
+void ReportingTest::carriageReturnAtStartNeverCompletes()
+{
+    ControllerProbe probe;
+    probe.receive(QByteArray("\r"));
+    probe.receive(QByteArray("00AB\r"));
+    QCOMPARE(probe.responseBuffer(), QByteArray("\r"));
+}
+
+void ReportingTest::bytesAfterTheCarriageReturnAreDropped()
+{
+    ControllerProbe probe;
+    probe.receive(QByteArray("00A"));
+    probe.receive(QByteArray("B\r\n01\r"));
+    QCOMPARE(probe.responseBuffer(), QByteArray("00AB\r"));
+}
+
+QTEST_GUILESS_MAIN(ReportingTest)
+#include "tst_reporting.moc"

@@ -1,0 +1,94 @@
+#include <QtTest>
+
+#include <unistd.h>
+
+#include "standardinput.h"
+
+// The device beneath the controller's input stream must hand out one line per read, so that
+// lines that arrive together stay visible as pending input.
+class StandardInputTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void linesWrittenTogetherStayPending();
+    void emptyLineIsNotTheEnd();
+    void lastLineWithoutLineFeed();
+
+private:
+    void write(const QByteArray &bytes)
+    {
+        QCOMPARE(::write(writeEnd, bytes.constData(), bytes.size()), ssize_t(bytes.size()));
+    }
+    void closeWriteEnd()
+    {
+        ::close(writeEnd);
+        writeEnd = -1;
+    }
+
+    int readEnd = -1;
+    int writeEnd = -1;
+};
+
+void StandardInputTest::init()
+{
+    int descriptors[2];
+    QCOMPARE(pipe(descriptors), 0);
+    readEnd = descriptors[0];
+    writeEnd = descriptors[1];
+}
+
+void StandardInputTest::cleanup()
+{
+    ::close(readEnd);
+    if (writeEnd >= 0) {
+        ::close(writeEnd);
+    }
+}
+
+void StandardInputTest::linesWrittenTogetherStayPending()
+{
+    StandardInput input(readEnd);
+    QTextStream stream(&input);
+    write("1401\r\n15\n16\n");
+
+    QCOMPARE(stream.readLine(), QStringLiteral("1401"));
+    QVERIFY(input.hasPendingInput());
+    QCOMPARE(stream.readLine(), QStringLiteral("15"));
+    QVERIFY(input.hasPendingInput());
+    QCOMPARE(stream.readLine(), QStringLiteral("16"));
+    QVERIFY(!input.hasPendingInput());
+    QVERIFY(!stream.atEnd());
+
+    write("17\n");
+    QCOMPARE(stream.readLine(), QStringLiteral("17"));
+    closeWriteEnd();
+    QCOMPARE(stream.readLine(), QString());
+    QVERIFY(stream.atEnd());
+    QVERIFY(input.hasPendingInput());
+}
+
+void StandardInputTest::emptyLineIsNotTheEnd()
+{
+    StandardInput input(readEnd);
+    QTextStream stream(&input);
+    write("\n");
+    QCOMPARE(stream.readLine(), QString(""));
+    QVERIFY(!stream.atEnd());
+}
+
+void StandardInputTest::lastLineWithoutLineFeed()
+{
+    StandardInput input(readEnd);
+    QTextStream stream(&input);
+    write("10AB\n7F");
+    closeWriteEnd();
+    QCOMPARE(stream.readLine(), QStringLiteral("10AB"));
+    QCOMPARE(stream.readLine(), QStringLiteral("7F"));
+    QVERIFY(stream.atEnd());
+}
+
+QTEST_GUILESS_MAIN(StandardInputTest)
+#include "tst_standardinput.moc"
