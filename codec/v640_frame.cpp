@@ -88,12 +88,14 @@ int v640_get_fcs(const char *frame)
 
 int v640_calc_fcs(const char *frame)
 {
+    // Any valid unaddressed frame has the FCS 0, however short: a one-character message typed
+    // at node 0 must still build.
+    if (v640_frame_size(frame) != 0 && !v640_is_addressed(frame)) {
+        return 0;
+    }
     const int size = v640_parsable_size(frame);
     if (size == 0) {
         return -1;
-    }
-    if (!v640_is_addressed(frame)) {
-        return 0;
     }
     unsigned char fcs = 0;
     for (int i = 1; i <= size - 4; ++i) {
