@@ -46,6 +46,8 @@ bool ConsoleApplicationMain::openV640Device()
     port->setFlowControl(serialSetting.flowControl());
     if (port->open(QIODevice::ReadWrite)) {
         device = port;
+        // What a serial line received before this program opened it is stale, in either mode.
+        discardPendingInput();
         return true;
     }
     delete port;
