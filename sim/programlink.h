@@ -1,0 +1,59 @@
+#ifndef VORSEL_SIM_PROGRAMLINK_H
+#define VORSEL_SIM_PROGRAMLINK_H
+
+#include "framereassembler.h"
+#include "outputqueue.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+// One way in which a program reaches the simulator (a TCP port, a pseudo-terminal or a serial
+// device): opens it, turns what arrives into frames and sends what the simulator answers.
+class ProgramLink : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ProgramLink(QObject *parent = nullptr);
+
+    // Opens the transport; false with a reason when it cannot be opened.
+    virtual bool open(QString *error) = 0;
+    // The lines that tell what it serves on, such as "tcp 127.0.0.1:7090".
+    virtual QList<QByteArray> readinessLines() const = 0;
+    // Whether a program can receive what is sent now (a TCP client is connected).
+    virtual bool hasPeer() const = 0;
+    // Line settings as BAUD PARITY DATABITS STOPBITS FLOW ("9600N81N"), empty when the
+    // transport has none.
+    virtual QByteArray lineSettings() const { return QByteArray(); }
+    // The fault "close the connection instead of answering"; true when the transport did
+    // something about it, false when the answer is only left out.
+    virtual bool closesConnections() const { return false; }
+
+    void send(const OutputJob &job);
+
+signals:
+    void bytesReceived(const QByteArray &bytes);
+    void frameReceived(const QByteArray &frame);
+
+protected:
+    // Feeds received bytes through the frame reassembly.
+    void receive(const QByteArray &bytes);
+    // Forgets a partial frame and everything not yet sent: the peer has gone.
+    void resetConnection();
+    // Lets output that waited for the transport go on.
+    void resumeOutput();
+
+    // Writes up to `size` bytes without blocking; returns how many were taken, -1 when there
+    // is nowhere to write.
+    virtual qint64 writeNow(const char *data, qint64 size) = 0;
+    virtual void closeConnection() {}
+    // Drops bytes that were sent but not yet read by the program, where the transport can.
+    virtual void discardUnreadOutput() {}
+
+private:
+    FrameReassembler reassembler;
+    OutputQueue output;
+};
+
+#endif

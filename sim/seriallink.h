@@ -1,0 +1,34 @@
+#ifndef VORSEL_SIM_SERIALLINK_H
+#define VORSEL_SIM_SERIALLINK_H
+
+#include "programlink.h"
+#include "serialcommunicationsetting.h"
+
+#include <QSerialPort>
+
+// A serial device, for a program at the other end of a null-modem cable.
+class SerialLink : public ProgramLink
+{
+    Q_OBJECT
+public:
+    SerialLink(const QString &device, const SerialCommunicationSetting &setting,
+               QObject *parent = nullptr);
+
+    bool open(QString *error) override;
+    QList<QByteArray> readinessLines() const override;
+    bool hasPeer() const override { return port.isOpen(); }
+    QByteArray lineSettings() const override;
+
+protected:
+    qint64 writeNow(const char *data, qint64 size) override;
+
+private slots:
+    void readPort();
+
+private:
+    QString device;
+    SerialCommunicationSetting setting;
+    QSerialPort port;
+};
+
+#endif
