@@ -1,14 +1,14 @@
 #include "v640.h"
+#include "v640_internal.h"
 
 namespace {
 
 // Shared by both builders: a result stays valid only until the next call of either.
 char shared_frame[V640_MAX_FRAME_SIZE + 1];
 
-using get_code_function = int (*)(const char *);
 using set_parameter_function = int (*)(char *, const char *, int);
 
-char *build_frame(get_code_function get_code, set_parameter_function set_parameter,
+char *build_frame(const v640_code_entry *table, set_parameter_function set_parameter,
                   unsigned int node, unsigned int code, const char *parameter)
 {
     if (v640_init_frame(shared_frame, V640_MAX_FRAME_SIZE, node == 0) != 0 ||
@@ -18,7 +18,7 @@ char *build_frame(get_code_function get_code, set_parameter_function set_paramet
     // The fill behind the code may extend it to a longer code of the table ("0001" followed by
     // zeros reads as "0100"), and a four-digit code may start with a two-digit one ("1234" reads
     // as "12"): only the record of the code asked for will do.
-    if (get_code(shared_frame) != static_cast<int>(code)) {
+    if (v640_find_code_prefix(table, shared_frame) != static_cast<int>(code)) {
         return nullptr;
     }
     if (set_parameter(shared_frame, parameter, text_size(parameter)) != 0) {
@@ -36,10 +36,10 @@ char *build_frame(get_code_function get_code, set_parameter_function set_paramet
 
 char *v640_build_command_frame(unsigned int node, unsigned int code, const char *parameter)
 {
-    return build_frame(v640_get_command_code, v640_set_command_parameter, node, code, parameter);
+    return build_frame(v640_command_list, v640_set_command_parameter, node, code, parameter);
 }
 
 char *v640_build_response_frame(unsigned int node, unsigned int code, const char *parameter)
 {
-    return build_frame(v640_get_response_code, v640_set_response_parameter, node, code, parameter);
+    return build_frame(v640_response_list, v640_set_response_parameter, node, code, parameter);
 }

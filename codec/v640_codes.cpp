@@ -52,9 +52,17 @@ const v640_code_entry v640_response_list[10] = {
 
 namespace {
 
-// The first record of the table whose text starts the frame's message, or null.
-const v640_code_entry *find_code(const v640_code_entry *table, const char *frame, char **message,
-                                 int *message_length)
+enum class Match {
+    // The code's text starts the message; what follows is replaced by the setters.
+    Prefix,
+    // As Prefix, but a code that takes no parameters must be the whole message: "1401" is not
+    // response "14" followed by "01".
+    Parameters,
+};
+
+// The first record of the table that matches the frame's message, or null.
+const v640_code_entry *find_code(const v640_code_entry *table, const char *frame, Match match,
+                                 char **message, int *message_length)
 {
     *message = v640_get_message(frame, message_length);
     if (*message == nullptr) {
@@ -62,7 +70,9 @@ const v640_code_entry *find_code(const v640_code_entry *table, const char *frame
     }
     for (const v640_code_entry *entry = table; entry->text_length != 0; ++entry) {
         if (*message_length >= entry->text_length &&
-            memcmp(*message, entry->text, static_cast<size_t>(entry->text_length)) == 0) {
+            memcmp(*message, entry->text, static_cast<size_t>(entry->text_length)) == 0 &&
+            (match == Match::Prefix || entry->max_parameter_length > 0 ||
+             *message_length == entry->text_length)) {
             return entry;
         }
     }
@@ -73,7 +83,8 @@ int get_code(const v640_code_entry *table, const char *frame)
 {
     char *message;
     int message_length;
-    const v640_code_entry *entry = find_code(table, frame, &message, &message_length);
+    const v640_code_entry *entry =
+        find_code(table, frame, Match::Parameters, &message, &message_length);
     return entry != nullptr ? static_cast<int>(entry->code) : -1;
 }
 
@@ -81,7 +92,8 @@ char *get_parameter(const v640_code_entry *table, const char *frame, int *length
 {
     char *message;
     int message_length;
-    const v640_code_entry *entry = find_code(table, frame, &message, &message_length);
+    const v640_code_entry *entry =
+        find_code(table, frame, Match::Parameters, &message, &message_length);
     if (entry == nullptr) {
         return v640_no_text(length);
     }
@@ -98,7 +110,8 @@ int set_parameter(const v640_code_entry *table, char *frame, const char *paramet
     }
     char *message;
     int message_length;
-    const v640_code_entry *entry = find_code(table, frame, &message, &message_length);
+    const v640_code_entry *entry =
+        find_code(table, frame, Match::Prefix, &message, &message_length);
     if (entry == nullptr || length < entry->min_parameter_length ||
         length > entry->max_parameter_length || length > message_length - entry->text_length) {
         return 1;
@@ -112,6 +125,15 @@ int set_parameter(const v640_code_entry *table, char *frame, const char *paramet
 }
 
 } // namespace
+
+int v640_find_code_prefix(const v640_code_entry *table, const char *frame)
+{
+    char *message;
+    int message_length;
+    const v640_code_entry *entry =
+        find_code(table, frame, Match::Prefix, &message, &message_length);
+    return entry != nullptr ? static_cast<int>(entry->code) : -1;
+}
 
 int v640_get_command_code(const char *frame)
 {

@@ -15,6 +15,11 @@ int v640_is_addressed(const char *frame);
 // Size of a valid frame that is long enough to take apart, else 0.
 int v640_parsable_size(const char *frame);
 
+// Code of the first record of the table whose text starts the frame's message, or -1. Unlike the
+// public getters it also matches a code without parameters that more characters follow, as the
+// parameter setters do.
+int v640_find_code_prefix(const struct v640_code_entry *table, const char *frame);
+
 // Writes the place-holder FCS (addressed frames), CR and NUL at end.
 void v640_end_frame(char *frame, char *end);
 
