@@ -62,8 +62,8 @@ QByteArray ControlInterpreter::execute(const QByteArray &line)
         simulator->clearReceived();
         return "ok";
     }
-    if (command == "line" && words.size() == 1) {
-        const QByteArray settings = simulator->lineSettings();
+    if (command == "line" && (words.size() == 1 || (words.size() == 2 && words.at(1) == "now"))) {
+        const QByteArray settings = simulator->lineSettings(words.size() == 2);
         return settings.isEmpty() ? QByteArray("error no pty or serial device") : "ok " + settings;
     }
     if (command == "set") {

@@ -24,8 +24,10 @@ public:
     // Whether a program can receive what is sent now (a TCP client is connected).
     virtual bool hasPeer() const = 0;
     // Line settings as BAUD PARITY DATABITS STOPBITS FLOW ("9600N81N"), empty when the
-    // transport has none.
-    virtual QByteArray lineSettings() const { return QByteArray(); }
+    // transport has none: as they were when bytes last arrived from the program, or as they
+    // are now.
+    virtual QByteArray lineSettingsAtLastReceive() const { return QByteArray(); }
+    virtual QByteArray lineSettingsNow() const { return QByteArray(); }
     // The fault "close the connection instead of answering"; true when the transport did
     // something about it, false when the answer is only left out.
     virtual bool closesConnections() const { return false; }

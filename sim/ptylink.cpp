@@ -117,7 +117,12 @@ QList<QByteArray> PtyLink::readinessLines() const
     return lines;
 }
 
-QByteArray PtyLink::lineSettings() const
+QByteArray PtyLink::lineSettingsAtLastReceive() const
+{
+    return settingsAtLastReceive.isEmpty() ? lineSettingsNow() : settingsAtLastReceive;
+}
+
+QByteArray PtyLink::lineSettingsNow() const
 {
     return LineSettings::read(slaveFd);
 }
@@ -129,6 +134,7 @@ void PtyLink::readMaster()
     for (int round = 0; round < 16; ++round) {
         const ssize_t count = ::read(masterFd, buffer, sizeof buffer);
         if (count > 0) {
+            settingsAtLastReceive = lineSettingsNow();
             receive(QByteArray(buffer, static_cast<int>(count)));
             continue;
         }

@@ -22,7 +22,8 @@ public:
     bool open(QString *error) override;
     QList<QByteArray> readinessLines() const override;
     bool hasPeer() const override { return masterFd >= 0; }
-    QByteArray lineSettings() const override;
+    QByteArray lineSettingsAtLastReceive() const override;
+    QByteArray lineSettingsNow() const override;
 
 protected:
     qint64 writeNow(const char *data, qint64 size) override;
@@ -37,6 +38,9 @@ private:
     void close();
 
     QString linkPath;
+    // Taken while the program has the port open: closing a serial port commonly puts back the
+    // settings it found, so afterwards the line no longer shows what the program used.
+    QByteArray settingsAtLastReceive;
     QString slavePath;
     bool linkPlaced = false;
     int masterFd = -1;

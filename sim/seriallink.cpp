@@ -35,7 +35,7 @@ QList<QByteArray> SerialLink::readinessLines() const
     return {"serial " + device.toLocal8Bit()};
 }
 
-QByteArray SerialLink::lineSettings() const
+QByteArray SerialLink::lineSettingsNow() const
 {
     return LineSettings::read(static_cast<int>(port.handle()));
 }

@@ -17,7 +17,9 @@ public:
     bool open(QString *error) override;
     QList<QByteArray> readinessLines() const override;
     bool hasPeer() const override { return port.isOpen(); }
-    QByteArray lineSettings() const override;
+    // This end's own settings, which only this simulator changes.
+    QByteArray lineSettingsAtLastReceive() const override { return lineSettingsNow(); }
+    QByteArray lineSettingsNow() const override;
 
 protected:
     qint64 writeNow(const char *data, qint64 size) override;

@@ -154,10 +154,11 @@ int Simulator::sendUnsolicited(const QByteArray &bytes)
     return count;
 }
 
-QByteArray Simulator::lineSettings() const
+QByteArray Simulator::lineSettings(bool now) const
 {
     for (const std::unique_ptr<ProgramLink> &link : links) {
-        const QByteArray settings = link->lineSettings();
+        const QByteArray settings =
+            now ? link->lineSettingsNow() : link->lineSettingsAtLastReceive();
         if (!settings.isEmpty()) {
             return settings;
         }

@@ -38,7 +38,7 @@ public:
     int sendUnsolicited(const QByteArray &bytes);
     QByteArray receivedBytes() const { return received; }
     void clearReceived() { received.clear(); }
-    QByteArray lineSettings() const;
+    QByteArray lineSettings(bool now) const;
     void quit();
 
 private:

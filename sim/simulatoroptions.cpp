@@ -23,7 +23,9 @@ line starting with "ok" or "error":
   send HEX                     send these bytes now to the program
   received                     reply "ok" and the bytes received from the program, in hex
   clear-received               forget the bytes received so far
-  line                         reply "ok" and the line settings of the pty or serial device
+  line                         reply "ok" and the pty's line settings when the program last
+                               sent bytes (the serial device's own settings)
+  line now                     the same, as the settings are now
   set FIELD VALUE              set a state field, in the text form its response carries
   get FIELD                    reply "ok" and the value of a state field
   page N HEX16                 set tag page N (0 to 16, byte address N*8) to 8 bytes

@@ -10,6 +10,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+QString simulatorPath()
+{
+    return QStringLiteral(VORSEL_SIM_PATH);
+}
+
 QByteArray addressedFrame(int node, const QByteArray &message)
 {
     const QByteArray body = QByteArray::number(node).rightJustified(2, '0') + message;
@@ -41,7 +46,7 @@ SimulatorProcess::~SimulatorProcess()
 
 bool SimulatorProcess::start(const QStringList &arguments)
 {
-    process.setProgram(QStringLiteral(VORSEL_SIM_PATH));
+    process.setProgram(simulatorPath());
     process.setArguments(arguments);
     process.start();
     if (!process.waitForStarted(startTimeoutMs)) {

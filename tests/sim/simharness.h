@@ -12,6 +12,9 @@
 constexpr int startTimeoutMs = 20000;
 constexpr int replyTimeoutMs = 20000;
 
+// Where the built simulator is.
+QString simulatorPath();
+
 // An addressed frame: SOH, node digits, message, FCS (xor of node digits and message), CR.
 QByteArray addressedFrame(int node, const QByteArray &message);
 // Whether an addressed frame's FCS matches its content.
