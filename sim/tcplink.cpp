@@ -13,6 +13,16 @@ TcpLink::TcpLink(const QHostAddress &address, quint16 port, QObject *parent)
     connect(&server, &QTcpServer::newConnection, this, &TcpLink::takeNextClient);
 }
 
+// The server deletes its sockets when it goes; the client must not report its end to a link
+// that is already half destroyed.
+TcpLink::~TcpLink()
+{
+    if (client != nullptr) {
+        client->disconnect(this);
+        delete client;
+    }
+}
+
 bool TcpLink::open(QString *error)
 {
     if (!server.listen(address, port)) {

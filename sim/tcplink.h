@@ -15,6 +15,7 @@ class TcpLink : public ProgramLink
     Q_OBJECT
 public:
     TcpLink(const QHostAddress &address, quint16 port, QObject *parent = nullptr);
+    ~TcpLink() override;
 
     bool open(QString *error) override;
     QList<QByteArray> readinessLines() const override;

@@ -35,12 +35,35 @@ bool hasMatchingFcs(const QByteArray &frame)
 
 SimulatorProcess::~SimulatorProcess()
 {
+    if (!running()) {
+        failOnSanitizerReport();
+        return;
+    }
+    const int status = stop(SIGTERM);
     if (running()) {
-        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-        if (!process.waitForFinished(startTimeoutMs)) {
-            process.kill();
-            process.waitForFinished(startTimeoutMs);
-        }
+        process.kill();
+        process.waitForFinished(startTimeoutMs);
+    }
+    if (status != 0) {
+        QTest::qFail(qPrintable(QStringLiteral("simulator ended with %1 on SIGTERM: %2")
+                                    .arg(status)
+                                    .arg(QString::fromLocal8Bit(standardError()))),
+                     __FILE__, __LINE__);
+    }
+}
+
+QByteArray SimulatorProcess::standardError()
+{
+    errorOutput += process.readAllStandardError();
+    return errorOutput;
+}
+
+void SimulatorProcess::failOnSanitizerReport()
+{
+    const QByteArray errors = standardError();
+    if (!reported && (errors.contains("Sanitizer") || errors.contains("runtime error:"))) {
+        reported = true;
+        QTest::qFail(errors.constData(), __FILE__, __LINE__);
     }
 }
 
@@ -131,6 +154,7 @@ int SimulatorProcess::waitForExit()
     if (running() && !process.waitForFinished(startTimeoutMs)) {
         return -1;
     }
+    failOnSanitizerReport();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTcpSocket>
+#include <QTest>
 
 // Generous bounds: they only keep a broken simulator from hanging a test.
 constexpr int startTimeoutMs = 20000;
@@ -27,6 +28,8 @@ public:
     SimulatorProcess() = default;
     SimulatorProcess(const SimulatorProcess &) = delete;
     SimulatorProcess &operator=(const SimulatorProcess &) = delete;
+    // Ends a simulator still running with SIGTERM and fails the running test when it does not
+    // end cleanly or when a sanitizer reported anything.
     ~SimulatorProcess();
 
     // Starts it and waits for "ready"; false when it ended or did not get ready in time.
@@ -46,14 +49,18 @@ public:
     // Waits for it to end by itself; the exit status or -1.
     int waitForExit();
     qint64 processId() const { return process.processId(); }
-    QByteArray standardError() { return process.readAllStandardError(); }
+    // Everything it wrote to standard error so far.
+    QByteArray standardError();
     bool running() const { return process.state() != QProcess::NotRunning; }
 
 private:
     QByteArray readStandardOutputLine();
+    void failOnSanitizerReport();
 
     QProcess process;
     QByteArray outputBuffer;
+    QByteArray errorOutput;
+    bool reported = false;
     QMap<QByteArray, QByteArray> readinessLines;
     QList<QByteArray> order;
     QTcpSocket controlSocket;

@@ -50,6 +50,7 @@ class BadInputTest : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
 
     void streamWithoutCarriageReturnKeepsMemoryBounded();
     void oversizedFrameIsDroppedWhole();
@@ -74,6 +75,12 @@ void BadInputTest::initTestCase()
     QVERIFY(simulator->start({"--listen", address, "--pty", "--control", "0"}));
 }
 
+void BadInputTest::cleanupTestCase()
+{
+    // Ended here, so that an unclean end still fails a test.
+    simulator.reset();
+}
+
 void BadInputTest::streamWithoutCarriageReturnKeepsMemoryBounded()
 {
     TcpProgram program;
@@ -89,8 +96,12 @@ void BadInputTest::streamWithoutCarriageReturnKeepsMemoryBounded()
     QCOMPARE(program.exchange("10AFTER"), QByteArray("00AFTER\r"));
     const qint64 after = residentKib(simulator->processId());
     QVERIFY(before > 0 && after > 0);
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer keeps freed read buffers resident for a while, so only a plain build
+    // tells an unbounded frame buffer from ordinary reading.
     QVERIFY2(after - before < 16 * 1024,
              qPrintable(QStringLiteral("grew by %1 KiB").arg(after - before)));
+#endif
 }
 
 void BadInputTest::oversizedFrameIsDroppedWhole()

@@ -28,6 +28,7 @@ class CommandTest : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
 
     void readGivesRequestedPagesInAscendingOrder_data();
@@ -61,6 +62,12 @@ void CommandTest::initTestCase()
     simulator = std::make_unique<SimulatorProcess>();
     QVERIFY(simulator->start({"--listen", address, "--control", "0"}));
     QVERIFY(program.connectTo(simulator->readiness("tcp")));
+}
+
+void CommandTest::cleanupTestCase()
+{
+    // Ended here, so that an unclean end still fails a test.
+    simulator.reset();
 }
 
 void CommandTest::init()

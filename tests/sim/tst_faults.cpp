@@ -21,6 +21,7 @@ class FaultTest : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -52,6 +53,12 @@ void FaultTest::initTestCase()
 {
     simulator = std::make_unique<SimulatorProcess>();
     QVERIFY(simulator->start({"--listen", address, "--pty", "--control", "0"}));
+}
+
+void FaultTest::cleanupTestCase()
+{
+    // Ended here, so that an unclean end still fails a test.
+    simulator.reset();
 }
 
 void FaultTest::init()
