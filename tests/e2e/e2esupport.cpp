@@ -260,6 +260,9 @@ bool Vorsel::start(const QStringList &arguments, Input input,
 
 bool Vorsel::write(const QByteArray &bytes)
 {
+    if (bytes.isEmpty()) {
+        return true;
+    }
     if (terminalMaster >= 0) {
         return ::write(terminalMaster, bytes.constData(), size_t(bytes.size())) ==
                ssize_t(bytes.size());
@@ -299,6 +302,18 @@ bool Vorsel::waitForOutput(int count, int timeoutMs)
         collect();
     }
     return standardOutput.size() >= count;
+}
+
+bool Vorsel::waitForText(const QByteArray &text, int occurrences, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    collect();
+    while (standardOutput.count(text) < occurrences && process.state() == QProcess::Running &&
+           !deadline.hasExpired()) {
+        process.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)));
+        collect();
+    }
+    return standardOutput.count(text) >= occurrences;
 }
 
 bool Vorsel::staysQuiet(int milliseconds)

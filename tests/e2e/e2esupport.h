@@ -88,6 +88,8 @@ public:
     void endInput();
     // Until standard output holds at least `count` bytes or vorsel has ended.
     bool waitForOutput(int count, int timeoutMs = replyTimeoutMs);
+    // Until standard output holds `text` at least `occurrences` times or vorsel has ended.
+    bool waitForText(const QByteArray &text, int occurrences, int timeoutMs = replyTimeoutMs);
     // Waits `milliseconds` for more output; true when none came. For checks that something
     // does not happen, so the wait is short and its length decides nothing else.
     bool staysQuiet(int milliseconds);
