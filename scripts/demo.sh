@@ -5,4 +5,97 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo
-echo "Built. The vorsel program and its simulator are coming; the frame codec is in build/codec."
+
+# The simulator serves on a loopback address only; nothing here reaches any other host.
+simulator="$repository_root/build/sim/vorsel-sim"
+address=127.0.0.2
+simulator_pid=
+simulator_output=$(mktemp)
+simulator_errors=$(mktemp)
+
+stop_simulator() {
+    exec 3>&- 4>&- 2>/dev/null || true
+    if [[ -n $simulator_pid ]] && kill -0 "$simulator_pid" 2>/dev/null; then
+        kill -TERM "$simulator_pid"
+        wait "$simulator_pid" || true
+    fi
+    rm -f "$simulator_output" "$simulator_errors"
+}
+trap stop_simulator EXIT
+trap 'exit 130' INT TERM
+
+# readiness_line WORD: the value of the simulator's readiness line that starts with WORD.
+readiness_line() {
+    sed -n "s/^$1 //p" "$simulator_output"
+}
+
+# exchange MESSAGE: sends MESSAGE as one frame on the open program connection and shows the
+# response (frames end with CR, which is shown as a line end here).
+exchange() {
+    local response
+    printf '%s\r' "$1" >&3
+    if ! IFS= read -r -d $'\r' -t 5 response <&3; then
+        echo "No response to $1 within 5 s." >&2
+        exit 1
+    fi
+    printf '  program -> %-30s simulator -> %s\n' "$1" "$response"
+}
+
+# control COMMAND: one command on the simulator's control channel, and its reply.
+control() {
+    local reply
+    printf '%s\n' "$1" >&4
+    if ! IFS= read -r -t 5 reply <&4; then
+        echo "No reply to $1 within 5 s." >&2
+        exit 1
+    fi
+    printf '  control: %-28s reply: %s\n' "$1" "$reply"
+}
+
+echo "== Starting the simulator on $address"
+"$simulator" --listen "$address" --control 0 </dev/null >"$simulator_output" 2>"$simulator_errors" &
+simulator_pid=$!
+for _ in $(seq 100); do
+    grep -qx ready "$simulator_output" && break
+    kill -0 "$simulator_pid" 2>/dev/null || break
+    sleep 0.1
+done
+if ! grep -qx ready "$simulator_output"; then
+    echo "The simulator did not start:" >&2
+    cat "$simulator_errors" >&2
+    exit 1
+fi
+sed 's/^/  /' "$simulator_output"
+control_address=$(readiness_line control)
+
+echo
+echo "== Frames over TCP port 7090 (unaddressed: message and CR)"
+exec 3<>"/dev/tcp/$address/7090"
+exec 4<>"/dev/tcp/${control_address%:*}/${control_address##*:}"
+exchange 1401
+exchange 1402
+exchange 0200000000040123456789ABCDEF
+exchange 010000000004
+echo
+echo "== A fault switched on between two commands"
+control "fault no-tag on"
+exchange 010000000004
+control "fault clear"
+exchange 010000000004
+# The unit serves one client at a time: hand the link over before anything else connects.
+exec 3>&-
+
+# ---------------------------------------------------------------------------------------------
+# vorsel tour: goes here once the program exists (build/app/vorsel). Every call passes
+# --target "$address" so that only this simulator is ever contacted.
+# ---------------------------------------------------------------------------------------------
+
+echo
+echo "== Stopping the simulator"
+exec 4>&-
+kill -TERM "$simulator_pid"
+status=0
+wait "$simulator_pid" || status=$?
+simulator_pid=
+echo "  vorsel-sim ended with status $status"
+exit "$status"

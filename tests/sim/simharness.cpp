@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -257,6 +258,17 @@ bool PtyProgram::open(const QByteArray &path)
     }
     cfmakeraw(&settings);
     return tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+QByteArray PtyProgram::openMaster()
+{
+    fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0 || ptsname_r(fd, name, sizeof name) != 0 ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
+        return QByteArray();
+    }
+    return QByteArray(name);
 }
 
 void PtyProgram::close()

@@ -114,6 +114,9 @@ public:
     ~PtyProgram() override;
     // Opens the slave end in raw mode, as a serial port would be.
     bool open(const QByteArray &path);
+    // Creates a pseudo-terminal of its own and holds its master end; the slave's path, or an
+    // empty one on failure. For handing the slave to the simulator as its serial device.
+    QByteArray openMaster();
     void close();
     void send(const QByteArray &bytes) override;
 

@@ -27,6 +27,7 @@ private slots:
     void lineFeedAfterCarriageReturnIsSkipped();
     void clientsAreServedOneAfterAnother();
     void ptyAnswersAddressedFramesAcrossReopens();
+    void serialDeviceIsServedWithItsSettings();
 };
 
 void FrameTest::unaddressedCommandGetsUnaddressedResponse()
@@ -161,6 +162,20 @@ void FrameTest::ptyAnswersAddressedFramesAcrossReopens()
         QCOMPARE(program.exchange("1402"), QByteArray("000105\r"));
         program.close();
     }
+}
+
+void FrameTest::serialDeviceIsServedWithItsSettings()
+{
+    PtyProgram program;
+    const QByteArray device = program.openMaster();
+    QVERIFY(!device.isEmpty());
+    SimulatorProcess simulator;
+    QVERIFY(simulator.start(
+        {"--serial", device, "--settings", "19200N82", "--node", "3", "--control", "0"}));
+    QCOMPARE(simulator.readiness("serial"), device);
+    program.send(addressedFrame(3, "1401"));
+    QCOMPARE(program.readFrame(), addressedFrame(3, "00V640-SIM01"));
+    QCOMPARE(simulator.control("line"), QByteArray("ok 19200N82N"));
 }
 
 QTEST_GUILESS_MAIN(FrameTest)
