@@ -1,11 +1,12 @@
 #ifndef VORSEL_SIM_CONTROLCHANNEL_H
 #define VORSEL_SIM_CONTROLCHANNEL_H
 
+#include "boundedtcpserver.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 #include <QSocketNotifier>
-#include <QTcpServer>
 
 #include <functional>
 #include <memory>
@@ -65,7 +66,7 @@ private:
     QHostAddress address;
     quint16 port;
     ControlHandler handler;
-    QTcpServer server;
+    BoundedTcpServer server;
 };
 
 // The reply to one line from ControlLineReader, the null line of an overlong one included.

@@ -102,6 +102,9 @@ QByteArray ControlInterpreter::fault(const QList<QByteArray> &words)
     if (!simulator->faults().apply(words.at(1), words.mid(2), &reason)) {
         return errorReply(reason);
     }
+    if (words.at(1) == "clear") {
+        simulator->dropOverride();
+    }
     simulator->faultsChanged();
     return "ok";
 }

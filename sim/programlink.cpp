@@ -20,13 +20,18 @@ void ProgramLink::receive(const QByteArray &bytes)
     if (!frames.isEmpty() && output.dropFloods()) {
         discardUnreadOutput();
     }
+    const quint64 receivingConnection = connection;
     for (const QByteArray &frame : frames) {
+        if (connection != receivingConnection) {
+            return;
+        }
         emit frameReceived(frame);
     }
 }
 
 void ProgramLink::resetConnection()
 {
+    ++connection;
     reassembler.clear();
     output.clear();
 }

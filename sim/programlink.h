@@ -28,9 +28,6 @@ public:
     // are now.
     virtual QByteArray lineSettingsAtLastReceive() const { return QByteArray(); }
     virtual QByteArray lineSettingsNow() const { return QByteArray(); }
-    // The fault "close the connection instead of answering"; true when the transport did
-    // something about it, false when the answer is only left out.
-    virtual bool closesConnections() const { return false; }
 
     void send(const OutputJob &job);
 
@@ -56,6 +53,8 @@ protected:
 private:
     FrameReassembler reassembler;
     OutputQueue output;
+    // Counts connections, so that frames of a peer that has gone are not answered to the next.
+    quint64 connection = 0;
 };
 
 #endif

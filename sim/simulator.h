@@ -34,6 +34,7 @@ public:
     void stateChanged();
     // The next answered command gets this job's bytes instead of its response.
     void overrideNextResponse(const OutputJob &job) { pendingOverride = job; }
+    void dropOverride() { pendingOverride.reset(); }
     // Sends the bytes to every link with a program on it; the number of links.
     int sendUnsolicited(const QByteArray &bytes);
     QByteArray receivedBytes() const { return received; }

@@ -16,7 +16,7 @@ line starting with "ok" or "error":
   fault close on|off           close the TCP connection instead of answering
   fault bad-byte on|off        put byte 80 (hex) before the CR of each response
   fault trailing HEX|off       send these bytes after each response
-  fault clear                  all faults off
+  fault clear                  all faults off, a pending respond or flood dropped
   faults                       reply "ok" and the fault settings
   respond HEX                  answer the next command with exactly these bytes
   flood N                      answer the next command with N bytes "A" and no CR

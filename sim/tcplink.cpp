@@ -82,7 +82,8 @@ void TcpLink::clientGone()
     gone->disconnect(this);
     gone->deleteLater();
     resetConnection();
-    takeNextClient();
+    // From the event loop: this may run inside the answer to the last client's frame.
+    QMetaObject::invokeMethod(this, &TcpLink::takeNextClient, Qt::QueuedConnection);
 }
 
 qint64 TcpLink::writeNow(const char *data, qint64 size)

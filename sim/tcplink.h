@@ -1,11 +1,11 @@
 #ifndef VORSEL_SIM_TCPLINK_H
 #define VORSEL_SIM_TCPLINK_H
 
+#include "boundedtcpserver.h"
 #include "programlink.h"
 
 #include <QHostAddress>
 #include <QPointer>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 // A TCP port that serves its clients one after another, as the unit does: a client that
@@ -20,7 +20,6 @@ public:
     bool open(QString *error) override;
     QList<QByteArray> readinessLines() const override;
     bool hasPeer() const override;
-    bool closesConnections() const override { return true; }
 
 protected:
     qint64 writeNow(const char *data, qint64 size) override;
@@ -34,7 +33,7 @@ private slots:
 private:
     QHostAddress address;
     quint16 port;
-    QTcpServer server;
+    BoundedTcpServer server;
     QPointer<QTcpSocket> client;
 };
 
