@@ -170,8 +170,8 @@ void FrameTest::serialDeviceIsServedWithItsSettings()
     const QByteArray device = program.openMaster();
     QVERIFY(!device.isEmpty());
     SimulatorProcess simulator;
-    QVERIFY(simulator.start(
-        {"--serial", device, "--settings", "19200N82", "--node", "3", "--control", "0"}));
+    QVERIFY(simulator.start({"--serial", device, "--settings", "19200N82", "--node", "3",
+                             "--listen", "127.0.0.101", "--port", "0", "--control", "0"}));
     QCOMPARE(simulator.readiness("serial"), device);
     program.send(addressedFrame(3, "1401"));
     QCOMPARE(program.readFrame(), addressedFrame(3, "00V640-SIM01"));
