@@ -85,10 +85,49 @@ exchange 010000000004
 # The unit serves one client at a time: hand the link over before anything else connects.
 exec 3>&-
 
-# ---------------------------------------------------------------------------------------------
-# vorsel tour: goes here once the program exists (build/app/vorsel). Every call passes
-# --target "$address" so that only this simulator is ever contacted.
-# ---------------------------------------------------------------------------------------------
+# run ARGUMENTS...: shows and runs one vorsel command against the simulator, and its exit status.
+vorsel="$repository_root/build/app/vorsel"
+run() {
+    local output status=0
+    printf '\n  $ vorsel %s\n' "$*"
+    output=$("$vorsel" "$@" 2>&1) || status=$?
+    if [[ -n $output ]]; then
+        printf '%s\n' "$output" | sed 's/^/  /'
+    fi
+    printf '  (exit status %d)\n' "$status"
+}
+
+echo
+echo "== vorsel against the simulator (every call names the simulator with --target)"
+run --target "$address" --get-model-number
+run --target "$address" --get-firmware-version
+run --target "$address" --write 1,2 0123456789abcdef FEDCBA9876543210
+run --target "$address" --same-write 3,4 1111222233334444
+run --target "$address" --byte-write 1C 5AA5
+run --target "$address" --read 1,2,3,4
+run --target "$address" --output-format 2 --read 1
+run --target "$address" --set-ip-address 192.168.1.50
+run --target "$address" --get-ip-address-in-rom
+run --target "$address" --get-communications-history
+
+echo
+echo "== Interactive mode: one frame message per line on standard input"
+printf '  $ printf '"'"'1401\\n15\\n'"'"' | vorsel --target %s --output-format 2\n' "$address"
+printf '1401\n15\n' | "$vorsel" --target "$address" --output-format 2 | sed 's/^/  /'
+
+echo
+echo "== Scripting with exit statuses"
+echo "  No tag in the field: the error end is printed; only --error-abort makes it status 2."
+control "fault no-tag on"
+run --target "$address" --read 1
+run --target "$address" --error-abort --read 1
+control "fault clear"
+echo
+echo "  Page 0 does not exist: status 3, nothing sent."
+run --target "$address" --read 0
+echo
+echo "  Nothing listens on 127.0.0.3: status 4."
+run --target 127.0.0.3 --timeout-interval 1000 --get-model-number
 
 echo
 echo "== Stopping the simulator"
