@@ -1,6 +1,8 @@
 #include "e2esupport.h"
 
 #include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QThread>
 
 #include <fcntl.h>
@@ -49,6 +51,25 @@ QString loopbackAddress(int lastOctet)
     return QStringLiteral("127.0.0.%1").arg(lastOctet);
 }
 
+bool retryWhileAddressBusy(const std::function<bool()> &attempt)
+{
+    const QDeadlineTimer deadline(addressWaitMs);
+    while (!attempt()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(100);
+    }
+    return true;
+}
+
+bool listenAsUnit(QTcpServer *server, int lastOctet)
+{
+    return retryWhileAddressBusy([server, lastOctet]() {
+        return server->listen(QHostAddress(loopbackAddress(lastOctet)), 7090);
+    });
+}
+
 QByteArray unaddressedFrame(const QByteArray &message)
 {
     return message + '\r';
@@ -85,6 +106,16 @@ Simulator::~Simulator()
 
 bool Simulator::start(const QStringList &arguments)
 {
+    bool addressBusy = false;
+    return retryWhileAddressBusy([this, &arguments, &addressBusy]() {
+               return startOnce(arguments, &addressBusy) || !addressBusy;
+           }) &&
+           process.state() == QProcess::Running;
+}
+
+bool Simulator::startOnce(const QStringList &arguments, bool *addressBusy)
+{
+    *addressBusy = false;
     process.setProgram(QString::fromLocal8Bit(simulatorProgram));
     process.setArguments(arguments);
     process.start();
@@ -95,9 +126,11 @@ bool Simulator::start(const QStringList &arguments)
     for (;;) {
         const QByteArray line = readLine(replyTimeoutMs);
         if (line.isNull()) {
+            endProcess(process);
+            const QByteArray message = process.readAllStandardError();
+            *addressBusy = message.contains("cannot listen on");
             error = QStringLiteral("vorsel-sim %1 did not get ready: %2")
-                        .arg(arguments.join(QLatin1Char(' ')),
-                             QString::fromLocal8Bit(process.readAllStandardError()));
+                        .arg(arguments.join(QLatin1Char(' ')), QString::fromLocal8Bit(message));
             return false;
         }
         if (line.startsWith("pty ")) {

@@ -9,6 +9,10 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <functional>
+
+class QTcpServer;
+
 // Running the real vorsel against vorsel-sim: start both, steer the simulator, feed vorsel's
 // standard input from a pipe or a terminal, and collect everything a test compares.
 namespace e2e {
@@ -23,6 +27,16 @@ bool sanitizedBuild();
 // "127.0.0.N". The unit's port 7090 is fixed and test programs run in parallel, so every test
 // function owns an N of its own, 10 to 99.
 QString loopbackAddress(int lastOctet);
+
+// Another run of these tests (from another build tree) may hold an address for a while; a
+// listener waits this long for it to become free.
+constexpr int addressWaitMs = 60000;
+
+// Runs `attempt` until it succeeds or the address wait has passed, pausing between attempts.
+bool retryWhileAddressBusy(const std::function<bool()> &attempt);
+
+// A listener in place of the unit on 127.0.0.N:7090.
+bool listenAsUnit(QTcpServer *server, int lastOctet);
 
 // The frame that must be on the wire for a message: without node field (TCP, node 0), or
 // addressed to a node with SOH, node digits, check sequence and CR.
@@ -61,6 +75,7 @@ public:
     bool stop();
 
 private:
+    bool startOnce(const QStringList &arguments, bool *addressBusy);
     QByteArray readLine(int timeoutMs);
     bool fetchReceived(QByteArray *bytes);
 

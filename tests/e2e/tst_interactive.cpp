@@ -1,7 +1,6 @@
 #include "e2esupport.h"
 
 #include <QFile>
-#include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -107,8 +106,10 @@ public:
         listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         return listener >= 0 && inet_pton(AF_INET, host.constData(), &address.sin_addr) == 1 &&
                setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) == 0 &&
-               ::bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address) ==
-                   0 &&
+               e2e::retryWhileAddressBusy([this]() {
+                   return ::bind(listener, reinterpret_cast<const sockaddr *>(&address),
+                                 sizeof address) == 0;
+               }) &&
                ::listen(listener, 0) == 0;
     }
 
@@ -211,6 +212,9 @@ void InteractiveTest::pipeSession_data()
     QTest::newRow("code the unit does not know")
         << QStringList{} << QByteArrayList{} << QByteArray("ZZ\n") << frames({"ZZ"})
         << QByteArray("NG: 14\n") << 0;
+    QTest::newRow("end of input while a response is awaited")
+        << QStringList{} << QByteArrayList{"fault delay 300"} << QByteArray("1401\n")
+        << frames({"1401"}) << modelReport << 0;
     QTest::newRow("error end without error-abort")
         << QStringList{} << QByteArrayList{"fault no-tag on"} << QByteArray("010000000004\n1401\n")
         << frames({"010000000004", "1401"}) << "NG: 72\n" + modelReport << 0;
@@ -440,8 +444,7 @@ void InteractiveTest::timeoutAndReconnection()
 void InteractiveTest::reconnectionRefused()
 {
     QTcpServer unit;
-    QVERIFY2(unit.listen(QHostAddress(e2e::loopbackAddress(45)), 7090),
-             qPrintable(unit.errorString()));
+    QVERIFY2(e2e::listenAsUnit(&unit, 45), qPrintable(unit.errorString()));
 
     e2e::Vorsel vorsel;
     QVERIFY2(vorsel.start(withTarget(45, {"-i", "1000"})), qPrintable(vorsel.errorString()));
@@ -572,6 +575,9 @@ void InteractiveTest::reportedOnce_data()
     QTest::newRow("late line feed at level 2")
         << QStringList{"-o", "2"} << QByteArrayList{} << QByteArrayList{"send 0A"}
         << QByteArrayList{"1401\t00V640-SIM01\n", "", "1402\t000105\n"};
+    // Bytes pending when the next command goes out belong to no response.
+    QTest::newRow("late partial frame")
+        << levelOne << QByteArrayList{} << QByteArrayList{"send 3030"} << rawOutputs;
     // Bytes after a report begin a new response, which is reported when it completes.
     QTest::newRow("late frame") << levelOne << QByteArrayList{} << QByteArrayList{"send 303058590D"}
                                 << QByteArrayList{"00V640-SIM01\n", "00XY\n", "000105\n"};

@@ -20,6 +20,7 @@ private slots:
     void staleBytes_data();
     void staleBytes();
     void nakRepeatsLastResponse();
+    void symbolicLinkAsTarget();
     void interactive_data();
     void interactive();
     void timeoutReopensPort();
@@ -264,6 +265,21 @@ void SerialTest::nakRepeatsLastResponse()
     E2E_COMPARE_OUTCOME(
         second, 0, "last response: " + printable(e2e::addressedFrame(1, "00V640-SIM01")) + '\n');
     QCOMPARE(simulator.received(), e2e::addressedFrame(1, "12"));
+}
+
+void SerialTest::symbolicLinkAsTarget()
+{
+    QTemporaryDir directory;
+    QVERIFY(directory.isValid());
+    const QString link = directory.filePath(QStringLiteral("unit"));
+    e2e::Simulator simulator;
+    QVERIFY2(simulator.startPty({QStringLiteral("--link"), link}),
+             qPrintable(simulator.errorString()));
+
+    const e2e::Outcome outcome = e2e::runVorsel(
+        QStringList{QStringLiteral("--target"), link, QStringLiteral("--get-mac-address")});
+    E2E_COMPARE_OUTCOME(outcome, 0, "00:00:5E:00:53:01\n");
+    QCOMPARE(simulator.received(), e2e::addressedFrame(1, "1403"));
 }
 
 void SerialTest::interactive_data()

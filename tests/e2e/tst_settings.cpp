@@ -1,6 +1,5 @@
 #include "e2esupport.h"
 
-#include <QHostAddress>
 #include <QTcpServer>
 
 // One-shot runs over TCP that end otherwise than with a report: invalid settings and
@@ -39,12 +38,6 @@ QStringList withTarget(int lastOctet, const QStringList &arguments)
 QString repeated(char character, int count)
 {
     return QString(count, QLatin1Char(character));
-}
-
-// A listener in place of the unit, for runs that must not connect at all.
-bool listenAsUnit(QTcpServer *server, int lastOctet)
-{
-    return server->listen(QHostAddress(e2e::loopbackAddress(lastOctet)), 7090);
 }
 
 } // namespace
@@ -116,6 +109,9 @@ void SettingsTest::invalidParameters_data()
     QTest::newRow("set-ip-address empty") << QStringList{"--set-ip-address", ""} << QString();
     QTest::newRow("set-subnet-mask 255.255.255.256")
         << QStringList{"--set-subnet-mask", "255.255.255.256"} << QString();
+    QTest::newRow("interactive mode with node-number 18") << QStringList{"-n", "18"} << QString();
+    QTest::newRow("interactive mode with baud-rate 9600X")
+        << QStringList{"-c", "9600X"} << QString();
     QTest::newRow("several invalid values")
         << QStringList{"-n", "18", "-i", "1", "-o", "7", "-r", "0"} << QString();
 }
@@ -243,7 +239,7 @@ void SettingsTest::helpAndVersion()
     QFETCH(QByteArrayList, fragments);
 
     QTcpServer unit;
-    QVERIFY2(listenAsUnit(&unit, 23), qPrintable(unit.errorString()));
+    QVERIFY2(e2e::listenAsUnit(&unit, 23), qPrintable(unit.errorString()));
 
     const e2e::Outcome outcome = e2e::runVorsel(withTarget(23, arguments));
     QVERIFY(outcome.finished);
@@ -274,7 +270,7 @@ void SettingsTest::parserErrors()
     QFETCH(QStringList, arguments);
 
     QTcpServer unit;
-    QVERIFY2(listenAsUnit(&unit, 24), qPrintable(unit.errorString()));
+    QVERIFY2(e2e::listenAsUnit(&unit, 24), qPrintable(unit.errorString()));
 
     const e2e::Outcome outcome = e2e::runVorsel(withTarget(24, arguments));
     QVERIFY(outcome.finished);
@@ -300,6 +296,8 @@ void SettingsTest::oneShotTimeout_data()
         << model << QByteArrayList{"fault delay 3000"} << QByteArray("1401");
     QTest::newRow("carriage return first")
         << model << QByteArrayList{"respond 0D"} << QByteArray("1401");
+    QTest::newRow("endless response without carriage return")
+        << model << QByteArrayList{"flood 10000000"} << QByteArray("1401");
     QTest::newRow("no carriage return") << QStringList{"-o", "1", "-i", "1000", "--reset"}
                                         << QByteArrayList{"respond 30303132"} << QByteArray("7F");
 }
