@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 // Interactive mode over TCP: lines from a pipe or a terminal, the prompt, bad lines, the end of
@@ -37,6 +38,7 @@ private slots:
     void reportedOnce();
     void endlessResponse();
     void charactersOutsideLatin1();
+    void oneShotWithTerminal();
 };
 
 Q_DECLARE_METATYPE(e2e::Vorsel::Input)
@@ -127,7 +129,10 @@ public:
     bool fill()
     {
         filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Bounds the connection wait, in case the place is taken after all.
+        const timeval bound{e2e::replyTimeoutMs / 1000, 0};
         return filler >= 0 &&
+               setsockopt(filler, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) == 0 &&
                ::connect(filler, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
     }
 
@@ -686,6 +691,22 @@ void InteractiveTest::charactersOutsideLatin1()
     QCOMPARE(vorsel.output(), QByteArray("ok\n"));
     QCOMPARE(vorsel.exitCode(), 0);
     QCOMPARE(simulator.received(), frames({"10ok"}));
+}
+
+void InteractiveTest::oneShotWithTerminal()
+{
+    e2e::Simulator simulator;
+    QVERIFY2(simulator.startTcp(51), qPrintable(simulator.errorString()));
+
+    // The prompt belongs to interactive mode only.
+    e2e::Vorsel vorsel;
+    QVERIFY2(vorsel.start(withTarget(51, {"--get-model-number"}), e2e::Vorsel::Input::Terminal),
+             qPrintable(vorsel.errorString()));
+    QVERIFY(vorsel.waitForFinished());
+    QCOMPARE(vorsel.errorOutput(), QByteArray());
+    QCOMPARE(vorsel.output(), modelReport);
+    QCOMPARE(vorsel.exitCode(), 0);
+    QCOMPARE(simulator.received(), frames({"1401"}));
 }
 
 QTEST_GUILESS_MAIN(InteractiveTest)

@@ -97,6 +97,8 @@ void SettingsTest::invalidParameters_data()
     QTest::newRow("test with a Latin-1 letter") << QStringList{"--test", "caf\u00e9"} << utf8;
     QTest::newRow("test with a character Latin-1 lacks")
         << QStringList{"--test", "10\u20ac"} << utf8;
+    QTest::newRow("write with a character Latin-1 lacks in the tag data")
+        << QStringList{"-w", "1", "00112233", "4455667\u20ac"} << utf8;
     QTest::newRow("set-web-password with 17 characters")
         << QStringList{"--set-web-password", repeated('p', 17)} << QString();
     QTest::newRow("set-web-password with a character Latin-1 lacks")
