@@ -305,6 +305,12 @@ bool Vorsel::write(const QByteArray &bytes)
     return process.waitForBytesWritten(replyTimeoutMs) && written;
 }
 
+bool Vorsel::startWithInputFile(const QStringList &arguments, const QString &path)
+{
+    process.setStandardInputFile(path);
+    return start(arguments);
+}
+
 void Vorsel::endInput()
 {
     if (terminalMaster >= 0) {

@@ -84,7 +84,7 @@ private:
     QString error;
 };
 
-// One run of vorsel, its standard input a pipe or a terminal.
+// One run of vorsel, its standard input a pipe, a terminal or a file.
 class Vorsel
 {
 public:
@@ -97,6 +97,8 @@ public:
 
     bool start(const QStringList &arguments, Input input = Input::Pipe,
                const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+    // Starts it reading standard input from a file.
+    bool startWithInputFile(const QStringList &arguments, const QString &path);
     // Bytes on its standard input.
     bool write(const QByteArray &bytes);
     // Closes the pipe, or types the end-of-file character on the terminal.

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryFile>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -39,6 +40,8 @@ private slots:
     void endlessResponse();
     void charactersOutsideLatin1();
     void oneShotWithTerminal();
+    void fileAsInput_data();
+    void fileAsInput();
 };
 
 Q_DECLARE_METATYPE(e2e::Vorsel::Input)
@@ -707,6 +710,42 @@ void InteractiveTest::oneShotWithTerminal()
     QCOMPARE(vorsel.output(), modelReport);
     QCOMPARE(vorsel.exitCode(), 0);
     QCOMPARE(simulator.received(), frames({"1401"}));
+}
+
+void InteractiveTest::fileAsInput_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QByteArray>("output");
+
+    QTest::newRow("two lines") << QByteArray("1401\n1402\n") << frames({"1401", "1402"})
+                               << modelReport + firmwareReport;
+    QTest::newRow("bad line between") << QByteArray("1401\n1\t2\n1402") << frames({"1401", "1402"})
+                                      << modelReport + firmwareReport;
+    QTest::newRow("empty file") << QByteArray() << QByteArray() << QByteArray();
+}
+
+void InteractiveTest::fileAsInput()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, wire);
+    QFETCH(QByteArray, output);
+
+    QTemporaryFile input;
+    QVERIFY(input.open());
+    QCOMPARE(input.write(content), qint64(content.size()));
+    input.close();
+    e2e::Simulator simulator;
+    QVERIFY2(simulator.startTcp(52), qPrintable(simulator.errorString()));
+
+    e2e::Vorsel vorsel;
+    QVERIFY2(vorsel.startWithInputFile(withTarget(52, {}), input.fileName()),
+             qPrintable(vorsel.errorString()));
+    QVERIFY(vorsel.waitForFinished());
+    QCOMPARE(vorsel.errorOutput(), QByteArray());
+    QCOMPARE(vorsel.output(), output);
+    QCOMPARE(vorsel.exitCode(), 0);
+    QCOMPARE(simulator.received(), wire);
 }
 
 QTEST_GUILESS_MAIN(InteractiveTest)
