@@ -115,11 +115,12 @@ void ConsoleApplicationMain::filter()
 
 QByteArray ConsoleApplicationMain::toFrameBytes(const QString &text)
 {
-    // Latin-1 would turn a character it cannot hold into '?', which a frame accepts; a byte that
-    // no frame accepts makes the frame fail instead of carrying something the user did not type.
+    // A frame must carry the text as it was typed or not at all. Latin-1 turns a character it
+    // cannot hold into '?', and a CR would end the frame early and drop the rest: both become a
+    // byte that no frame accepts, so the frame fails instead.
     QByteArray bytes = text.toLatin1();
     for (int i = 0; i < text.size(); ++i) {
-        if (text.at(i).unicode() > 0xFF) {
+        if (text.at(i).unicode() > 0xFF || text.at(i) == QLatin1Char('\r')) {
             bytes[i] = '\xFF';
         }
     }

@@ -215,6 +215,9 @@ void InteractiveTest::pipeSession_data()
                                    << QByteArray("14\x7f"
                                                  "01\n1402\n")
                                    << frames({"1402"}) << firmwareReport << 0;
+    QTest::newRow("line with a CR inside")
+        << QStringList{} << QByteArrayList{} << QByteArray("14\r01\n1402\n") << frames({"1402"})
+        << firmwareReport << 0;
     QTest::newRow("one character") << QStringList{} << QByteArrayList{} << QByteArray("Z\n")
                                    << frames({"Z"}) << QByteArray("NG: 14\n") << 0;
     QTest::newRow("code the unit does not know")

@@ -94,6 +94,7 @@ void SettingsTest::invalidParameters_data()
     QTest::newRow("test with 271 characters")
         << QStringList{"--test", repeated('A', 271)} << QString();
     QTest::newRow("test with a control character") << QStringList{"--test", "a\tb"} << QString();
+    QTest::newRow("test with a CR") << QStringList{"--test", "ab\rcd"} << QString();
     QTest::newRow("test with a Latin-1 letter") << QStringList{"--test", "caf\u00e9"} << utf8;
     QTest::newRow("test with a character Latin-1 lacks")
         << QStringList{"--test", "10\u20ac"} << utf8;
