@@ -6,7 +6,10 @@ set -euo pipefail
 required_packages=(
     cmake ninja-build g++ pkg-config
     qtbase5-dev libqt5serialport5-dev
-    libgtest-dev
+    libgtest-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    valgrind
+    dpkg-dev
 )
 
 missing_packages=()
