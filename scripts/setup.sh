@@ -9,7 +9,7 @@ required_packages=(
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
     valgrind
-    dpkg-dev
+    dpkg-dev file groff-base
 )
 
 missing_packages=()
