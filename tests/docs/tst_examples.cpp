@@ -11,7 +11,8 @@
 // the next command are its output, standard output and standard error together, compared
 // exactly. A command must end with status 0 unless the next command is "echo $?", which shows
 // its status. Each block runs in one bash, against a simulator started for it with the default
-// state and no faults.
+// state and no faults. The README's blocks also run in order against one simulator, as a reader
+// of its tour runs them, with "fault clear" after each.
 // Addresses: 127.0.0.2 is the simulator's TCP address, 127.0.0.3 an address where nothing
 // listens, /tmp/v640 a symbolic link to the simulator's pty; the check replaces them with its
 // own. Every vorsel command names one of them with --target (or -t), except --help and
