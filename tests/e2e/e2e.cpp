@@ -1,0 +1,350 @@
+#include "e2e.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryFile>
+#include <QThread>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace e2e {
+
+namespace {
+
+QByteArray readLine(QProcess &process)
+{
+    const QDeadlineTimer deadline(boundMs);
+    while (!process.canReadLine() && process.waitForReadyRead(int(deadline.remainingTime()))) {
+    }
+    return process.canReadLine() ? process.readLine().chopped(1) : QByteArray();
+}
+
+void end(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(boundMs)) {
+        process.kill();
+        process.waitForFinished(boundMs);
+    }
+}
+
+} // namespace
+
+QString address(int lastOctet)
+{
+    // Anything else could reach a real unit or another test's simulator.
+    if (lastOctet < 10 || lastOctet > 99) {
+        qFatal("127.0.0.%d is outside the addresses of the end-to-end tests", lastOctet);
+    }
+    return QStringLiteral("127.0.0.%1").arg(lastOctet);
+}
+
+QByteArray frame(int node, const QByteArray &message)
+{
+    if (node == 0) {
+        return message + '\r';
+    }
+    const QByteArray checked = QByteArray::number(node).rightJustified(2, '0') + message;
+    unsigned char sequence = 0;
+    for (char character : checked) {
+        sequence ^= static_cast<unsigned char>(character);
+    }
+    return '\x01' + checked + QByteArray::number(sequence, 16).toUpper().rightJustified(2, '0') +
+           '\r';
+}
+
+QByteArray printable(const QByteArray &frame)
+{
+    return frame.mid(frame.startsWith('\x01') ? 1 : 0).chopped(1);
+}
+
+bool sanitized()
+{
+    return SANITIZED_BUILD != 0;
+}
+
+bool listenWhenFree(const std::function<bool()> &listen)
+{
+    const QDeadlineTimer deadline(60000);
+    while (!listen()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(200);
+    }
+    return true;
+}
+
+Simulator::~Simulator()
+{
+    end(process);
+}
+
+bool Simulator::start(const QStringList &arguments)
+{
+    QByteArray message;
+    const bool ready = listenWhenFree([&]() {
+        process.start(QStringLiteral(SIMULATOR_PROGRAM), arguments);
+        if (process.waitForStarted(boundMs)) {
+            for (QByteArray line = readLine(process); !line.isNull(); line = readLine(process)) {
+                if (line.startsWith("pty ")) {
+                    pty = QString::fromLocal8Bit(line.mid(4));
+                }
+                if (line == "ready") {
+                    return true;
+                }
+            }
+        }
+        end(process);
+        message = process.readAllStandardError();
+        return !message.contains("cannot listen on");
+    });
+    if (!ready || process.state() != QProcess::Running) {
+        qWarning("vorsel-sim did not get ready: %s", message.constData());
+        return false;
+    }
+    return true;
+}
+
+QByteArray Simulator::control(const QByteArray &line)
+{
+    process.write(line + '\n');
+    return readLine(process);
+}
+
+Vorsel::Vorsel() : environment(QProcessEnvironment::systemEnvironment())
+{
+    // Arguments and lines outside ASCII reach vorsel as the characters they are.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+}
+
+Vorsel::~Vorsel()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(boundMs);
+    }
+    for (int descriptor : {terminal, terminalSlave}) {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+    }
+}
+
+bool Vorsel::start(const QStringList &arguments, Input input, const QByteArray &file)
+{
+    QTemporaryFile content;
+    if (input == File) {
+        if (!content.open() || content.write(file) != file.size()) {
+            return false;
+        }
+        content.close();
+        process.setStandardInputFile(content.fileName());
+    }
+    if (input == Terminal) {
+        terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128];
+        termios settings;
+        if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0 ||
+            ptsname_r(terminal, name, sizeof name) != 0 ||
+            (terminalSlave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0 ||
+            tcgetattr(terminalSlave, &settings) != 0) {
+            return false;
+        }
+        // Line editing as a user has it, without echo into the master.
+        settings.c_lflag |= ICANON;
+        settings.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL);
+        if (tcsetattr(terminalSlave, TCSANOW, &settings) != 0) {
+            return false;
+        }
+        process.setStandardInputFile(QString::fromLocal8Bit(name));
+    }
+    const QStringList command = wrapper + QStringList{QStringLiteral(VORSEL_PROGRAM)} + arguments;
+    process.setProcessEnvironment(environment);
+    process.start(command.first(), command.mid(1));
+    // The file is opened by the time the program has started.
+    return process.waitForStarted(boundMs);
+}
+
+bool Vorsel::write(const QByteArray &bytes)
+{
+    if (terminal >= 0) {
+        return ::write(terminal, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // One write, so that lines arrive together.
+    return process.write(bytes) == bytes.size() && process.waitForBytesWritten(boundMs);
+}
+
+void Vorsel::endInput()
+{
+    termios settings;
+    if (terminal >= 0 && tcgetattr(terminalSlave, &settings) == 0) {
+        const char endOfFile = char(settings.c_cc[VEOF]);
+        QVERIFY(::write(terminal, &endOfFile, 1) == 1);
+    }
+    process.closeWriteChannel();
+}
+
+void Vorsel::collect()
+{
+    output += process.readAllStandardOutput();
+    errors += process.readAllStandardError();
+}
+
+bool Vorsel::waitForOutput(int size)
+{
+    const QDeadlineTimer deadline(boundMs);
+    for (collect();
+         output.size() < size && process.state() == QProcess::Running && !deadline.hasExpired();
+         collect()) {
+        process.waitForReadyRead(qMax(1, int(deadline.remainingTime())));
+    }
+    return output.size() >= size;
+}
+
+bool Vorsel::quietFor(int milliseconds)
+{
+    collect();
+    const int before = output.size();
+    if (process.state() == QProcess::Running) {
+        process.waitForReadyRead(milliseconds);
+    }
+    collect();
+    return output.size() == before;
+}
+
+bool Vorsel::finish()
+{
+    const bool ended = process.state() == QProcess::NotRunning || process.waitForFinished(boundMs);
+    if (!ended) {
+        process.kill();
+        process.waitForFinished(boundMs);
+    }
+    collect();
+    return ended && process.exitStatus() == QProcess::NormalExit;
+}
+
+qint64 Vorsel::peakKilobytes() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:")) {
+                return line.mid(6).trimmed().split(' ').first().toLongLong();
+            }
+        }
+    }
+    return -1;
+}
+
+void addColumns()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QByteArrayList>("steps");
+    QTest::addColumn<QByteArrayList>("sent");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<Input>("input");
+}
+
+void addRow(const char *name, const QString &arguments, const QByteArrayList &steps,
+            const QByteArrayList &sent, int status, Input input)
+{
+    QTest::newRow(name) << arguments << steps << sent << status << input;
+}
+
+void runRow(int lastOctet, const QStringList &wrapper)
+{
+    QFETCH(QString, arguments);
+    QFETCH(QByteArrayList, steps);
+    QFETCH(QByteArrayList, sent);
+    QFETCH(int, status);
+    QFETCH(Input, input);
+
+    const QStringList options = arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList simulatorArguments;
+    int node = 0; // over TCP every frame is unaddressed
+    if (lastOctet != onPty) {
+        simulatorArguments = QStringList{QStringLiteral("--listen"), address(lastOctet)};
+    } else {
+        const int nodeOption = options.indexOf(QStringLiteral("-n"));
+        node = nodeOption < 0 ? 1 : options.value(nodeOption + 1).toInt();
+        simulatorArguments = QStringList{QStringLiteral("--pty"), QStringLiteral("--node"),
+                                         QString::number(node > 1 && node < 32 ? node : 1)};
+    }
+    Simulator simulator;
+    QVERIFY(simulator.start(simulatorArguments));
+    const QString target = lastOctet == onPty ? simulator.pty : address(lastOctet);
+
+    Vorsel vorsel;
+    vorsel.wrapper = wrapper;
+    QByteArray file;
+    for (const QByteArray &step : steps) {
+        file += step.startsWith('<') ? step.mid(1) : QByteArray();
+    }
+    QByteArray expected;
+    QByteArray received;
+    qint64 peak = -1;
+    bool started = false;
+    for (const QByteArray &step : steps) {
+        const QByteArray text = step.mid(1);
+        if (!started && !step.startsWith('!')) {
+            started = vorsel.start(QStringList{QStringLiteral("--target"), target} + options, input,
+                                   file);
+            QVERIFY2(started, qPrintable(vorsel.process.errorString()));
+        }
+        if (step.startsWith('!')) {
+            if (text == "quit") {
+                received = simulator.received();
+            }
+            QVERIFY2(simulator.steer(text), step.constData());
+            QVERIFY(text != "quit" || simulator.process.waitForFinished(boundMs));
+        } else if (step.startsWith('<')) {
+            QVERIFY(input == File || vorsel.write(text));
+        } else if (step.startsWith('=')) {
+            expected += text;
+            QVERIFY2(vorsel.waitForOutput(expected.size()), vorsel.output.constData());
+            QCOMPARE(vorsel.output.left(expected.size()), expected);
+        } else if (step == "~") {
+            QVERIFY2(vorsel.quietFor(300), vorsel.output.constData());
+        } else if (step.startsWith('#')) {
+            const QDeadlineTimer deadline(boundMs);
+            while (simulator.received().size() < text.toInt() && !deadline.hasExpired()) {
+                QThread::msleep(10);
+            }
+            QVERIFY2(simulator.received().size() >= text.toInt(), step.constData());
+        } else if (step == "$") {
+            vorsel.endInput();
+        } else if (step == "^") {
+            const qint64 now = vorsel.peakKilobytes();
+            QVERIFY(now > 0);
+            peak = peak < 0 ? now : peak;
+            // The sanitizers' allocator keeps freed memory: the peak says nothing there.
+            QVERIFY2(sanitized() || now - peak < 8 * 1024,
+                     qPrintable(QStringLiteral("peak grew from %1 to %2 kB").arg(peak).arg(now)));
+        } else {
+            QFAIL(step.constData());
+        }
+    }
+    if (!started) {
+        QVERIFY(
+            vorsel.start(QStringList{QStringLiteral("--target"), target} + options, input, file));
+    }
+    QVERIFY2(vorsel.finish(), vorsel.output.constData());
+    if (simulator.process.state() == QProcess::Running) {
+        received = simulator.received();
+    }
+    QByteArray wire;
+    for (const QByteArray &message : sent) {
+        wire += message.startsWith('\x01') ? message : frame(node, message);
+    }
+    // Standard error first: a message there usually explains the rest.
+    QCOMPARE(vorsel.errors, QByteArray());
+    QCOMPARE(vorsel.output, expected);
+    QCOMPARE(vorsel.process.exitCode(), status);
+    QCOMPARE(received, wire);
+}
+
+} // namespace e2e

@@ -1,0 +1,116 @@
+#include "e2e.h"
+
+using e2e::addRow;
+using e2e::Terminal;
+
+// The fault matrix: vorsel against a unit that refuses, closes, dawdles, sends pieces, bytes
+// that are no frame, endless streams or bytes nobody asked for, and input that ends early.
+class FaultTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void faults_data();
+    void faults() { e2e::runRow(30); }
+    void unresolvableHost_data();
+    void unresolvableHost();
+};
+
+void FaultTest::faults_data()
+{
+    e2e::addColumns();
+    const QByteArray model = "=V640-SIM01\n";
+    const QByteArray rawModel = "=00V640-SIM01\n";
+    const QByteArray flood = "!flood 10000000";
+
+    // Invalid values are only looked at once the link is open.
+    addRow("refused", "--get-model-number", {"!quit"}, {}, 4);
+    addRow("refused, interactive", "", {"!quit"}, {}, 4);
+    addRow("refused, invalid values", "-n 18 -i 999 -o 9 -c 9600X -r 0 --test " + QString(271, 'A'),
+           {"!quit"}, {}, 4);
+    // The time-out is far beyond the bound: only the close may end these runs.
+    addRow("closes before the response", "-a -o 1 -i 60000 --reset", {"!fault close on"}, {"7F"},
+           4);
+    addRow("closes before the response, interactive", "-i 60000", {"!fault close on", "<1401\n"},
+           {"1401"}, 4);
+    addRow("closes in the middle of the response", "-i 60000 --get-model-number",
+           {"!fault split 4 5000", "#5", "~", "!quit"}, {"1401"}, 4);
+    addRow("one-byte pieces", "-o 1 --get-model-number", {"!fault split 1 10", rawModel}, {"1401"});
+    addRow("delay under the time-out", "-i 1000 --get-model-number", {"!fault delay 600", model},
+           {"1401"});
+    addRow("delay over the time-out", "-i 1000 --get-model-number", {"!fault delay 1500"}, {"1401"},
+           4);
+    // The prompt comes back and the status stays; the next line goes out over a new link.
+    addRow("delay over the time-out, interactive", "-i 1000",
+           {"!fault delay 1500", "=> ", "<1401\n", "=> ", "!fault delay 0", "<1402\n", "=1.05\n> ",
+            "$"},
+           {"1401", "1402"}, 0, Terminal);
+    // A response whose first CR is its first byte never completes.
+    addRow("CR at index 0", "-i 1000 --get-model-number", {"!respond 0D30300D"}, {"1401"}, 4);
+    addRow("byte outside the frame set", "--get-model-number",
+           {"!fault bad-byte on", "=NG: ffffffffffffffff\n"}, {"1401"});
+    addRow("byte outside the frame set, level 2", "-o 2 --get-model-number",
+           {"!fault bad-byte on", "=1401\t\n"}, {"1401"});
+    addRow("byte outside the frame set, error-abort", "-a -o 1 --get-model-number",
+           {"!fault bad-byte on", "=\n"}, {"1401"}, 2);
+    addRow("10 MB without CR", "-i 1000 --get-model-number", {flood}, {"1401"}, 4);
+    // The CR goes out behind the whole flood: the response ends, and it is no frame.
+    addRow("10 MB, then CR", "-o 2 --get-model-number", {flood, "#5", "!send 0D", "=1401\t\n"},
+           {"1401"});
+    addRow("10 MB, then CR, interactive", "-o 1",
+           {"<1402\n", "=000105\n", "^", flood, "<1401\n", "#10", "!send 0D", "=\n", "^", "<1402\n",
+            "=000105\n", "$"},
+           {"1402", "1401", "1402"});
+    // Reported once the CR has come, with the prompt again.
+    addRow("unsolicited frame in pieces", "-o 1",
+           {"<1401\n", "=> " + rawModel.mid(1) + "> ", "!send 3030", "~", "!send 58590D",
+            "=00XY\n> ", "<1402\n", "=000105\n> ", "$"},
+           {"1401", "1402"}, 0, Terminal);
+    // A line feed behind a response, in the same read or later, begins a new response.
+    addRow("unsolicited line feeds", "-o 1",
+           {"!fault trailing 0A", "<1401\n", rawModel, "~", "!send 0A", "~", "<1402\n", "=000105\n",
+            "$"},
+           {"1401", "1402"});
+    // Pending bytes are dropped when the next command goes out.
+    addRow("unsolicited partial frame", "-o 1",
+           {"<1401\n", rawModel, "!send 3030", "~", "<1402\n", "=000105\n", "$"}, {"1401", "1402"});
+    addRow("input ends during an exchange", "", {"!fault delay 300", "<1401\n", "$", model},
+           {"1401"});
+    addRow("input ends in the middle of a line", "", {"<14", "$", "=NG: 14\n"}, {"14"});
+}
+
+void FaultTest::unresolvableHost_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("one-shot") << QStringList{"--get-model-number"};
+    QTest::newRow("interactive") << QStringList{};
+    QTest::newRow("invalid values") << QStringList{"-n", "18", "-r", "0"};
+}
+
+void FaultTest::unresolvableHost()
+{
+    QFETCH(QStringList, arguments);
+
+    // The resolver here asks a server elsewhere: the lookup runs where only loopback exists.
+    QStringList isolation;
+    for (const char *option : {"--net", "-rn"}) {
+        if (QProcess::execute("unshare", {option, "true"}) == 0) {
+            isolation = QStringList{"unshare", option, "--"};
+            break;
+        }
+    }
+    if (isolation.isEmpty()) {
+        QSKIP(
+            "no network namespace can be made here, and a name lookup must not leave the machine");
+    }
+    e2e::Vorsel vorsel;
+    vorsel.wrapper = isolation;
+    QVERIFY(vorsel.start(QStringList{"--target", "nonexistent.invalid"} + arguments));
+    QVERIFY(vorsel.finish());
+    QCOMPARE(vorsel.errors, QByteArray());
+    QCOMPARE(vorsel.output, QByteArray());
+    QCOMPARE(vorsel.process.exitCode(), 4);
+}
+
+QTEST_GUILESS_MAIN(FaultTest)
+#include "tst_faults.moc"

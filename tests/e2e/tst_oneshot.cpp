@@ -1,0 +1,236 @@
+#include "e2e.h"
+
+#include <QTcpServer>
+
+using e2e::addRow;
+
+// One-shot runs over TCP: each operation's frame and report, the output levels, error-abort,
+// several operations at once, the bounds of every setting and parameter, and the command line.
+class OneShotTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reports_data();
+    void reports() { e2e::runRow(10); }
+    void refusals_data();
+    void refusals() { e2e::runRow(11); }
+    void commandLine_data();
+    void commandLine();
+};
+
+namespace {
+
+const QByteArray ok = "=OK: \n";
+const QByteArray model = "=V640-SIM01\n";
+const QByteArray noTag = "!fault no-tag on";
+const QByteArray page1 = "!page 0 0123456789ABCDEF"; // the simulator counts pages from 0
+const QByteArray page2 = "!page 1 FEDCBA9876543210";
+const QByteArray page17 = "!page 16 00112233AABBCCDD";
+const QByteArray report1 = " 1: 01 23 45 67 89 AB CD EF\n";
+const QByteArray report2 = " 2: FE DC BA 98 76 54 32 10\n";
+const QByteArray report17 = "17: 00 11 22 33 AA BB CC DD\n";
+
+QString many(char character, int count)
+{
+    return QString(count, QLatin1Char(character));
+}
+
+} // namespace
+
+void OneShotTest::reports_data()
+{
+    e2e::addColumns();
+    const QString all16 = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16 " + many('0', 256);
+    addRow("read pages 1 and 2", "-r 1,2", {page1, page2, "=" + report1 + report2},
+           {"01000000000C"});
+    addRow("read pages 17 and 1", "--read 17,1", {page1, page17, "=" + report1 + report17},
+           {"010000040004"});
+    addRow("read all 17 pages", "-r 17,16,15,14,13,12,11,10,9,8,7,6,5,4,3,2,1,1", {"=NG: 7b\n"},
+           {"01000007FFFC"});
+    addRow("write, tag data in two lower-case arguments",
+           "-w 1,2 0011aabbccddeeff 8899aabbccddeeff", {ok},
+           {"02000000000C0011AABBCCDDEEFF8899AABBCCDDEEFF"});
+    addRow("write 16 pages", "--write " + all16, {ok}, {"02000003FFFC" + QByteArray(256, '0')});
+    addRow("same-write", "-s 2,4 a1b2c3d4 e5f60718", {ok}, {"030000000028A1B2C3D4E5F60718"});
+    addRow("byte-write at 87", "-b 87 5a", {ok}, {"0400875A"});
+    addRow("byte-write at 7", "--byte-write 7 0102", {ok}, {"0400070102"});
+    addRow("byte-write at a", "-b a ff", {ok}, {"04000AFF"});
+    addRow("byte-write 128 bytes", "-b 0 " + many('F', 256), {ok},
+           {"040000" + QByteArray(256, 'F')});
+    addRow("test keeps the case", "--test aBc", {"=aBc\n"}, {"10aBc"});
+    addRow("test of 270 characters", "--test " + many('A', 270),
+           {"=" + QByteArray(270, 'A') + "\n"}, {"10" + QByteArray(270, 'A')});
+    addRow("test without text", "--test=", {"=\n"}, {"10"});
+    addRow("nak", "--nak", {"!respond 3030414243440D", "=last response: 00ABCD\n"}, {"12"});
+    addRow("model number; tag data ignored", "--get-model-number 0011",
+           {"!set model XR-17 B", "=XR-17 B\n"}, {"1401"});
+    addRow("firmware 0209", "--get-firmware-version", {"!set firmware 0209", "=2.09\n"}, {"1402"});
+    addRow("firmware 010A", "--get-firmware-version", {"!set firmware 010A", "=1.10\n"}, {"1402"});
+    addRow("firmware 0110", "--get-firmware-version", {"!set firmware 0110", "=1.16\n"}, {"1402"});
+    addRow("MAC address", "--get-mac-address", {"!set mac 001122AABBCC", "=00:11:22:AA:BB:CC\n"},
+           {"1403"});
+    addRow("DIP switch 02", "--get-dip-switch-status", {"!set dip 02", "=enabled\n"}, {"1410"});
+    addRow("DIP switch 00", "--get-dip-switch-status", {"!set dip 00", "=disabled\n"}, {"1410"});
+    addRow("IP address on DIP switch", "--get-ip-address-on-dip-switch",
+           {"!set ip-dip 192168001200", "=192.168.1.200\n"}, {"1411"});
+    addRow("subnet mask on DIP switch", "--get-subnet-mask-on-dip-switch",
+           {"!set mask-dip 255255255000", "=255.255.255.0\n"}, {"1412"});
+    addRow("IP address in ROM", "--get-ip-address-in-rom",
+           {"!set ip-rom 010000000999", "=10.0.0.999\n"}, {"1413"});
+    addRow("subnet mask in ROM", "--get-subnet-mask-in-rom",
+           {"!set mask-rom 255255000000", "=255.255.0.0\n"}, {"1414"});
+    addRow("memory 01", "--get-memory-status", {"!set memory 01", "=normal\n"}, {"1420"});
+    addRow("memory 00", "--get-memory-status", {"!set memory 00", "=error\n"}, {"1420"});
+    addRow("antenna 01", "--get-antenna-connection-status", {"!set antenna 01", "=correctly\n"},
+           {"1421"});
+    addRow("antenna 00", "--get-antenna-connection-status", {"!set antenna 00", "=not correctly\n"},
+           {"1421"});
+    addRow("last command 0100", "--get-last-command",
+           {"!set last-command 0100", "=command code: 0100\n"}, {"15"});
+    addRow("last command 7F", "--get-last-command", {"!set last-command 7F", "=command code: 7f\n"},
+           {"15"});
+    addRow("last command A300", "--get-last-command",
+           {"!set last-command A300", "=command code: a300\n"}, {"15"});
+    addRow("history", "--get-communications-history",
+           {"!set history 000A 0009 FFFF",
+            "=     total:    10\nsuccessful:     9\n    failed: 65535\n"},
+           {"16"});
+    addRow("clear history", "--clear-communications-history", {ok}, {"17"});
+    addRow("noise 07", "--noise-measurement", {"!set noise 07", "= 7\n"}, {"40"});
+    addRow("noise 42", "--noise-measurement", {"!set noise 42", "=42\n"}, {"40"});
+    addRow("reset", "--reset", {ok}, {"7F"});
+    addRow("web password of 16 characters", "--set-web-password Pw!9xPw!9xPw!9x1", {ok},
+           {"A2Pw!9xPw!9xPw!9x1"});
+    addRow("IP address", "--set-ip-address 172.16.5.9", {ok}, {"A300172016005009"});
+    addRow("subnet mask", "--set-subnet-mask 255.255.255.0", {ok}, {"A301255255255000"});
+
+    addRow("level 0", "-o 0 --get-firmware-version", {"=1.05\n"}, {"1402"});
+    addRow("level 1", "-o 1 --get-firmware-version", {"=000105\n"}, {"1402"});
+    addRow("level 2", "--output-format 2 --get-firmware-version", {"=1402\t000105\n"}, {"1402"});
+    addRow("level 3", "-o 3 -r 1,2", {page1, page2, "=" + report1 + report2}, {"01000000000C"});
+    addRow("error end", "-r 1", {noTag, "=NG: 72\n"}, {"010000000004"});
+    addRow("error end at level 3", "-o 3 -r 1", {noTag, "=NG: 72\n"}, {"010000000004"});
+    addRow("error end, error-abort", "-a -r 1", {noTag, "=NG: 72\n"}, {"010000000004"}, 2);
+    addRow("error end at level 1, error-abort", "--error-abort -o 1 -r 1", {noTag, "=72\n"},
+           {"010000000004"}, 2);
+    addRow("error end at level 2, error-abort", "-a -o 2 -r 1", {noTag, "=010000000004\t72\n"},
+           {"010000000004"}, 2);
+    addRow("normal end, error-abort", "-a --get-model-number", {model}, {"1401"});
+    addRow("error 7B", "--reset", {"!respond 37420D", "=NG: 7b\n"}, {"7F"});
+    addRow("code not in the table", "--reset", {"!respond 58590D", "=NG: ffffffffffffffff\n"},
+           {"7F"});
+    addRow("code not in the table, error-abort", "-a -o 1 --reset", {"!respond 58590D", "=XY\n"},
+           {"7F"}, 2);
+    addRow("a frame behind the response", "-o 2 --get-model-number",
+           {"!fault trailing 30300D", "=1401\t00V640-SIM01\n"}, {"1401"});
+    // The last in table order, which is neither the first nor the last given.
+    addRow("several operations", "--nak --reset --get-model-number", {ok}, {"7F"});
+    addRow("an earlier operation that does not build", "--test " + many('A', 271) + " --reset",
+           {ok}, {"7F"});
+
+    addRow("node-number 17 over TCP", "-n 17 --get-model-number", {model}, {"1401"});
+    addRow("timeout-interval 1000", "-i 1000 --get-model-number", {model}, {"1401"});
+    addRow("timeout-interval 60000", "-i 60000 --get-model-number", {model}, {"1401"});
+    addRow("baud-rate with every field", "-c 19200e72h --get-model-number", {model}, {"1401"});
+}
+
+void OneShotTest::refusals_data()
+{
+    e2e::addColumns();
+    // Each ends with 3 after the link opened, with nothing sent.
+    const QString model = QStringLiteral(" --get-model-number");
+    const QStringList invalid{"-n 18" + model,
+                              "--node-number -1" + model,
+                              "-n x" + model,
+                              "-i 999" + model,
+                              "--timeout-interval 60001" + model,
+                              "-i 8s" + model,
+                              "-o 4" + model,
+                              "--output-format one" + model,
+                              "-c 9600X" + model,
+                              "--baud-rate 9600E91" + model,
+                              "-r 0",
+                              "-r 18",
+                              "-r 1,,2",
+                              "--read=",
+                              "-w 1,18 0011223344556677",
+                              "-w 1 001122",
+                              "-w 1 " + many('0', 258),
+                              "-s 1,2 001122334455667788",
+                              "-b 88 00",
+                              "-b zz 00",
+                              "-b 0",
+                              "--test " + many('A', 271),
+                              "--test a\tb",
+                              "--test ab\rcd",
+                              "--test 10\u20ac",
+                              "-w 1 00112233 4455667\u20ac",
+                              "--set-web-password " + many('p', 17),
+                              "--set-web-password pw\u20ac",
+                              "--set-ip-address 300.1.1.1",
+                              "--set-ip-address fd00::1",
+                              "--set-subnet-mask 255.255.255.256",
+                              "--get-model-number -r 0",
+                              "--reset --set-web-password " + many('p', 17),
+                              "-n 18",
+                              "-c 9600X",
+                              "-n 18 -i 1 -o 7 -r 0"};
+    for (const QString &arguments : invalid) {
+        addRow(qPrintable(arguments.left(40)), arguments, {}, {}, 3);
+    }
+    // A run that got no complete answer must not report success.
+    addRow("no answer", "-i 1000 --get-model-number", {"!fault ignore-every 1"}, {"1401"}, 4);
+    addRow("no CR", "-o 1 -i 1000 --reset", {"!respond 30303132"}, {"7F"}, 4);
+}
+
+void OneShotTest::commandLine_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("status");
+    // What standard output and standard error must hold; empty: nothing at all. An output that
+    // ends a line is the whole output.
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("error");
+
+    const QByteArray version = "vorsel 20.4.1.68\n";
+    const QByteArray help = "-r, --read <peges>";
+    QTest::newRow("version") << "--version" << 0 << version << QByteArray();
+    QTest::newRow("version beside an operation") << "--reset -v" << 0 << version << QByteArray();
+    QTest::newRow("help") << "--help" << 0 << help << QByteArray();
+    QTest::newRow("help beside an operation")
+        << "--get-model-number -h" << 0 << QByteArray("Getting the Model Number.") << QByteArray();
+    QTest::newRow("unknown option")
+        << "--no-such-option" << 1 << QByteArray() << QByteArray("no-such-option");
+    QTest::newRow("unknown short option")
+        << "-x --get-model-number" << 1 << QByteArray() << QByteArray("'x'");
+    QTest::newRow("missing value")
+        << "--get-model-number --node-number" << 1 << QByteArray() << QByteArray("node-number");
+    QTest::newRow("value for an option without one")
+        << "--reset=1" << 1 << QByteArray() << QByteArray("reset");
+}
+
+void OneShotTest::commandLine()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, status);
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, error);
+
+    QTcpServer unit;
+    QVERIFY(
+        e2e::listenWhenFree([&]() { return unit.listen(QHostAddress(e2e::address(12)), 7090); }));
+    e2e::Vorsel vorsel;
+    QVERIFY(vorsel.start(QStringList{"--target", e2e::address(12)} + arguments.split(' ')));
+    QVERIFY(vorsel.finish());
+    QVERIFY2(vorsel.errors.contains(error) && error.isEmpty() == vorsel.errors.isEmpty(),
+             vorsel.errors.constData());
+    QVERIFY2(vorsel.output.contains(output) && output.isEmpty() == vorsel.output.isEmpty(),
+             vorsel.output.constData());
+    QVERIFY(!output.endsWith('\n') || vorsel.output == output);
+    QCOMPARE(vorsel.process.exitCode(), status);
+    QVERIFY2(!unit.waitForNewConnection(0), "vorsel opened a link");
+}
+
+QTEST_GUILESS_MAIN(OneShotTest)
+#include "tst_oneshot.moc"
