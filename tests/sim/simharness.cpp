@@ -1,312 +1,145 @@
 #include "simharness.h"
 
 #include <QDeadlineTimer>
-#include <QHostAddress>
+#include <QThread>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
+#include <numeric>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
-#include <unistd.h>
 
-QString simulatorPath()
-{
-    return QStringLiteral(VORSEL_SIM_PATH);
-}
-
-QByteArray addressedFrame(int node, const QByteArray &message)
+QByteArray addressed(int node, const QByteArray &message)
 {
     const QByteArray body = QByteArray::number(node).rightJustified(2, '0') + message;
-    unsigned char fcs = 0;
-    for (char character : body) {
-        fcs ^= static_cast<unsigned char>(character);
-    }
+    const int fcs = std::accumulate(body.begin(), body.end(), 0, std::bit_xor<>()) & 0xFF;
     return '\x01' + body + QByteArray::number(fcs, 16).toUpper().rightJustified(2, '0') + '\r';
 }
 
-bool hasMatchingFcs(const QByteArray &frame)
+bool Link::open(const QByteArray &target)
 {
-    if (frame.size() < 8 || !frame.startsWith('\x01') || !frame.endsWith('\r')) {
-        return false;
+    // The simulator sets its pty raw itself; what an earlier test left unread is dropped.
+    if (target.startsWith('/')) {
+        fd = ::open(target.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        return fd >= 0 && tcflush(fd, TCIOFLUSH) == 0;
     }
-    return addressedFrame(frame.mid(1, 2).toInt(), frame.mid(3, frame.size() - 6)) == frame;
+    std::signal(SIGPIPE, SIG_IGN);
+    const int colon = target.lastIndexOf(':');
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(target.mid(colon + 1).toUInt()));
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return inet_pton(AF_INET, target.left(colon).constData(), &address.sin_addr) == 1 &&
+           ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+           fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
 }
 
-SimulatorProcess::~SimulatorProcess()
+QByteArray Link::openPtyMaster()
 {
-    if (!running()) {
-        failOnSanitizerReport();
-        return;
-    }
-    const int status = stop(SIGTERM);
-    if (running()) {
-        process.kill();
-        process.waitForFinished(startTimeoutMs);
-    }
-    if (status != 0) {
-        QTest::qFail(qPrintable(QStringLiteral("simulator ended with %1 on SIGTERM: %2")
-                                    .arg(status)
-                                    .arg(QString::fromLocal8Bit(standardError()))),
-                     __FILE__, __LINE__);
-    }
+    fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    char name[128];
+    const bool opened =
+        fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0 && ptsname_r(fd, name, sizeof name) == 0;
+    return opened ? QByteArray(name) : QByteArray();
 }
 
-QByteArray SimulatorProcess::standardError()
+void Link::send(const QByteArray &bytes)
 {
-    errorOutput += process.readAllStandardError();
-    return errorOutput;
-}
-
-void SimulatorProcess::failOnSanitizerReport()
-{
-    const QByteArray errors = standardError();
-    if (!reported && (errors.contains("Sanitizer") || errors.contains("runtime error:"))) {
-        reported = true;
-        QTest::qFail(errors.constData(), __FILE__, __LINE__);
+    const QDeadlineTimer deadline(waitMs);
+    for (qint64 sent = 0; sent < bytes.size() && !deadline.hasExpired();) {
+        pollfd descriptor{fd, POLLOUT, 0};
+        poll(&descriptor, 1, 100);
+        const auto left = static_cast<size_t>(bytes.size() - sent);
+        sent += qMax<ssize_t>(::write(fd, bytes.constData() + sent, left), 0);
     }
 }
 
-bool SimulatorProcess::start(const QStringList &arguments)
+bool Link::receive(int ms)
 {
-    process.setProgram(simulatorPath());
-    process.setArguments(arguments);
-    process.start();
-    if (!process.waitForStarted(startTimeoutMs)) {
-        return false;
-    }
-    for (;;) {
-        const QByteArray line = readStandardOutputLine();
-        if (line.isNull()) {
-            return false;
-        }
-        if (line == "ready") {
-            return true;
-        }
-        const int space = line.indexOf(' ');
-        order.append(line.left(space));
-        readinessLines.insert(line.left(space), line.mid(space + 1));
-    }
+    pollfd descriptor{fd, POLLIN, 0};
+    char bytes[65536];
+    const ssize_t count = poll(&descriptor, 1, ms) > 0 ? ::read(fd, bytes, sizeof bytes) : -1;
+    ended = count == 0 || (count < 0 && errno == ECONNRESET);
+    buffer.append(bytes, static_cast<int>(qMax<ssize_t>(count, 0)));
+    return count > 0;
 }
 
-QByteArray SimulatorProcess::readStandardOutputLine()
+QByteArray Link::readUntil(const QByteArray &end, int ms)
 {
-    QDeadlineTimer deadline(replyTimeoutMs);
-    for (;;) {
-        const int lineFeed = outputBuffer.indexOf('\n');
-        if (lineFeed >= 0) {
-            const QByteArray line = outputBuffer.left(lineFeed);
-            outputBuffer.remove(0, lineFeed + 1);
-            return line;
-        }
-        if (deadline.hasExpired() ||
-            !process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-            return QByteArray();
-        }
-        outputBuffer += process.readAllStandardOutput();
+    const QDeadlineTimer deadline(ms);
+    while (!buffer.contains(end) && receive(static_cast<int>(deadline.remainingTime()))) {
     }
+    // All of it is there already, or nothing is taken.
+    return readCount(buffer.contains(end) ? buffer.indexOf(end) + end.size() : 0);
 }
 
-QByteArray SimulatorProcess::control(const QByteArray &line)
+QByteArray Link::readCount(int count)
 {
-    if (controlSocket.state() != QAbstractSocket::ConnectedState) {
-        const QByteArray address = readiness("control");
-        const int colon = address.lastIndexOf(':');
-        controlSocket.connectToHost(QHostAddress(QString::fromLatin1(address.left(colon))),
-                                    static_cast<quint16>(address.mid(colon + 1).toUInt()));
-        if (!controlSocket.waitForConnected(replyTimeoutMs)) {
-            return QByteArray();
-        }
+    const QDeadlineTimer deadline(waitMs);
+    while (buffer.size() < count && receive(static_cast<int>(deadline.remainingTime()))) {
     }
-    controlSocket.write(line + '\n');
-    controlSocket.waitForBytesWritten(replyTimeoutMs);
-    QDeadlineTimer deadline(replyTimeoutMs);
-    for (;;) {
-        const int lineFeed = controlBuffer.indexOf('\n');
-        if (lineFeed >= 0) {
-            const QByteArray reply = controlBuffer.left(lineFeed);
-            controlBuffer.remove(0, lineFeed + 1);
-            return reply;
-        }
-        if (deadline.hasExpired() ||
-            !controlSocket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-            return QByteArray();
-        }
-        controlBuffer += controlSocket.readAll();
-    }
-}
-
-QByteArray SimulatorProcess::controlByStandardInput(const QByteArray &line)
-{
-    process.write(line + '\n');
-    process.waitForBytesWritten(replyTimeoutMs);
-    return readStandardOutputLine();
-}
-
-int SimulatorProcess::stop(int signalNumber)
-{
-    ::kill(static_cast<pid_t>(process.processId()), signalNumber);
-    return waitForExit();
-}
-
-int SimulatorProcess::waitForExit()
-{
-    if (running() && !process.waitForFinished(startTimeoutMs)) {
-        return -1;
-    }
-    failOnSanitizerReport();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-QByteArray ProgramEnd::readFrame(int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const int carriageReturn = buffer.indexOf('\r');
-        if (carriageReturn >= 0) {
-            const QByteArray frame = buffer.left(carriageReturn + 1);
-            buffer.remove(0, carriageReturn + 1);
-            return frame;
-        }
-        if (deadline.hasExpired() || !receiveMore(static_cast<int>(deadline.remainingTime()))) {
-            return QByteArray();
-        }
-    }
-}
-
-QByteArray ProgramEnd::exchange(const QByteArray &message)
-{
-    send(message + '\r');
-    return readFrame();
-}
-
-QByteArray ProgramEnd::readBytes(qint64 count, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (buffer.size() < count && !deadline.hasExpired() &&
-           receiveMore(static_cast<int>(deadline.remainingTime()))) {
-    }
-    const QByteArray bytes = buffer.left(static_cast<int>(count));
+    const QByteArray bytes = buffer.left(count);
     buffer.remove(0, bytes.size());
     return bytes;
 }
 
-QByteArray ProgramEnd::readSome(int timeoutMs)
+QByteArray answersBeforeMarker(Link &link, const QByteArray &bytes, int pieceSize)
 {
-    if (buffer.isEmpty()) {
-        receiveMore(timeoutMs);
+    const QByteArray sent = bytes + "10MARK\r";
+    const int step = pieceSize > 0 ? pieceSize : sent.size();
+    for (int position = 0; position < sent.size(); position += step) {
+        link.send(sent.mid(position, step));
+        QThread::msleep(pieceSize > 0 ? 5 : 0);
     }
-    const QByteArray bytes = buffer;
-    buffer.clear();
-    return bytes;
+    const QByteArray answers = link.readUntil("00MARK\r");
+    return answers.isEmpty() ? noMarker : answers.chopped(7);
 }
 
-bool ProgramEnd::staysSilentFor(int milliseconds)
+bool Sim::start(const QString &options)
 {
-    return buffer.isEmpty() && !receiveMore(milliseconds);
-}
-
-bool TcpProgram::connectTo(const QByteArray &addressAndPort)
-{
-    const int colon = addressAndPort.lastIndexOf(':');
-    socket.connectToHost(QHostAddress(QString::fromLatin1(addressAndPort.left(colon))),
-                         static_cast<quint16>(addressAndPort.mid(colon + 1).toUInt()));
-    return socket.waitForConnected(replyTimeoutMs);
-}
-
-void TcpProgram::send(const QByteArray &bytes)
-{
-    socket.write(bytes);
-    socket.waitForBytesWritten(replyTimeoutMs);
-}
-
-bool TcpProgram::waitForClose(int timeoutMs)
-{
-    return socket.state() == QAbstractSocket::UnconnectedState ||
-           socket.waitForDisconnected(timeoutMs);
-}
-
-void TcpProgram::disconnect()
-{
-    socket.disconnectFromHost();
-    if (socket.state() != QAbstractSocket::UnconnectedState) {
-        socket.waitForDisconnected(replyTimeoutMs);
+    process.start(QStringLiteral(VORSEL_SIM_PATH), options.split(' ', Qt::SkipEmptyParts));
+    QByteArray line;
+    while (!(line = outputLine()).isEmpty() && line != "ready") {
+        order.append(line.left(line.indexOf(' ')));
+        lines.insert(order.last(), line.mid(line.indexOf(' ') + 1));
     }
+    return line == "ready" && (ready("control").isEmpty() || controlLink.open(ready("control")));
 }
 
-bool TcpProgram::receiveMore(int timeoutMs)
+QByteArray Sim::outputLine()
 {
-    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(timeoutMs)) {
-        return false;
+    const QDeadlineTimer deadline(waitMs);
+    while (!process.canReadLine() &&
+           process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
     }
-    buffer += socket.readAll();
-    return true;
+    return process.readLine().trimmed();
 }
 
-PtyProgram::~PtyProgram()
+QByteArray Sim::control(const QByteArray &line)
 {
-    close();
+    controlLink.send(line + '\n');
+    return controlLink.readUntil("\n").trimmed();
 }
 
-bool PtyProgram::open(const QByteArray &path)
+int Sim::stop(int signalNumber)
 {
-    fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios settings;
-    if (fd < 0 || tcgetattr(fd, &settings) != 0) {
-        return false;
+    if (process.state() != QProcess::NotRunning) {
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
     }
-    cfmakeraw(&settings);
-    return tcsetattr(fd, TCSANOW, &settings) == 0;
+    const bool ended = process.state() == QProcess::NotRunning || process.waitForFinished(waitMs);
+    return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-QByteArray PtyProgram::openMaster()
+void Sim::finish()
 {
-    fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128];
-    if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0 || ptsname_r(fd, name, sizeof name) != 0 ||
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
-        return QByteArray();
+    if (std::exchange(finished, true)) {
+        return;
     }
-    return QByteArray(name);
-}
-
-void PtyProgram::close()
-{
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    buffer.clear();
-}
-
-void PtyProgram::send(const QByteArray &bytes)
-{
-    qint64 position = 0;
-    QDeadlineTimer deadline(replyTimeoutMs);
-    while (position < bytes.size() && !deadline.hasExpired()) {
-        const ssize_t written =
-            ::write(fd, bytes.constData() + position, static_cast<size_t>(bytes.size() - position));
-        if (written > 0) {
-            position += written;
-        } else {
-            pollfd descriptor{fd, POLLOUT, 0};
-            poll(&descriptor, 1, 100);
-        }
-    }
-}
-
-bool PtyProgram::receiveMore(int timeoutMs)
-{
-    pollfd descriptor{fd, POLLIN, 0};
-    if (poll(&descriptor, 1, timeoutMs) <= 0) {
-        return false;
-    }
-    char bytes[65536];
-    const ssize_t count = ::read(fd, bytes, sizeof bytes);
-    if (count <= 0) {
-        return false;
-    }
-    buffer.append(bytes, static_cast<int>(count));
-    return true;
+    QVERIFY2(process.state() == QProcess::NotRunning || stop(SIGTERM) == 0, errors().constData());
+    QVERIFY2(!errors().contains("Sanitizer") && !errors().contains("runtime error:"),
+             errors().constData());
 }

@@ -1,130 +1,95 @@
 #ifndef VORSEL_TESTS_SIM_SIMHARNESS_H
 #define VORSEL_TESTS_SIM_SIMHARNESS_H
 
-#include <QByteArray>
 #include <QMap>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
-#include <QTcpSocket>
 #include <QTest>
 
-// Generous bounds: they only keep a broken simulator from hanging a test.
-constexpr int startTimeoutMs = 20000;
-constexpr int replyTimeoutMs = 20000;
+#include <unistd.h>
+#include <utility>
 
-// Where the built simulator is.
-QString simulatorPath();
+// Generous: it only keeps a broken simulator from hanging a test.
+constexpr int waitMs = 20000;
+const QByteArray ok = "ok";
 
-// An addressed frame: SOH, node digits, message, FCS (xor of node digits and message), CR.
-QByteArray addressedFrame(int node, const QByteArray &message);
-// Whether an addressed frame's FCS matches its content.
-bool hasMatchingFcs(const QByteArray &frame);
+// SOH, two node digits, the message, its FCS (xor of node digits and message), CR.
+QByteArray addressed(int node, const QByteArray &message);
 
-// The simulator, run as a subprocess for one test.
-class SimulatorProcess
+// The program's end of a link: a plain TCP socket or a pty.
+class Link
 {
+    Q_DISABLE_COPY(Link)
+
 public:
-    SimulatorProcess() = default;
-    SimulatorProcess(const SimulatorProcess &) = delete;
-    SimulatorProcess &operator=(const SimulatorProcess &) = delete;
-    // Ends a simulator still running with SIGTERM and fails the running test when it does not
-    // end cleanly or when a sanitizer reported anything.
-    ~SimulatorProcess();
-
-    // Starts it and waits for "ready"; false when it ended or did not get ready in time.
-    bool start(const QStringList &arguments);
-    // The readiness lines, by their first word: "tcp" gives "127.0.0.100:7090", and so on.
-    QByteArray readiness(const QByteArray &key) const { return readinessLines.value(key); }
-    QList<QByteArray> readinessOrder() const { return order; }
-
-    // One control line over the --control port, and its reply line without line end.
-    QByteArray control(const QByteArray &line);
-    // The same over standard input and output.
-    QByteArray controlByStandardInput(const QByteArray &line);
-    void closeStandardInput() { process.closeWriteChannel(); }
-
-    // Sends the signal and returns the exit status, -1 when it did not end in time or crashed.
-    int stop(int signalNumber);
-    // Waits for it to end by itself; the exit status or -1.
-    int waitForExit();
-    qint64 processId() const { return process.processId(); }
-    // Everything it wrote to standard error so far.
-    QByteArray standardError();
-    bool running() const { return process.state() != QProcess::NotRunning; }
-
-private:
-    QByteArray readStandardOutputLine();
-    void failOnSanitizerReport();
-
-    QProcess process;
-    QByteArray outputBuffer;
-    QByteArray errorOutput;
-    bool reported = false;
-    QMap<QByteArray, QByteArray> readinessLines;
-    QList<QByteArray> order;
-    QTcpSocket controlSocket;
-    QByteArray controlBuffer;
-};
-
-// The program's end of a link, in the plain way a test can drive it.
-class ProgramEnd
-{
-public:
-    virtual ~ProgramEnd() = default;
-
-    virtual void send(const QByteArray &bytes) = 0;
-    // Bytes up to and including the next CR; empty when none came in time.
-    QByteArray readFrame(int timeoutMs = replyTimeoutMs);
-    // Sends the message and a CR and returns the response frame.
-    QByteArray exchange(const QByteArray &message);
-    // Exactly `count` bytes, fewer when they did not come in time.
-    QByteArray readBytes(qint64 count, int timeoutMs = replyTimeoutMs);
-    // What arrives by the next read, without waiting for a CR.
-    QByteArray readSome(int timeoutMs = replyTimeoutMs);
-    // True when not a byte arrives within the time: only for checks that something stays out.
-    bool staysSilentFor(int milliseconds);
-
-protected:
-    // Waits up to the time for more bytes and appends them to `buffer`; false when none came.
-    virtual bool receiveMore(int timeoutMs) = 0;
-    QByteArray buffer;
-};
-
-class TcpProgram : public ProgramEnd
-{
-public:
-    bool connectTo(const QByteArray &addressAndPort);
-    void send(const QByteArray &bytes) override;
-    // True when the simulator closed the connection within the time.
-    bool waitForClose(int timeoutMs = replyTimeoutMs);
-    void abort() { socket.abort(); }
-    void disconnect();
-
-protected:
-    bool receiveMore(int timeoutMs) override;
-
-private:
-    QTcpSocket socket;
-};
-
-class PtyProgram : public ProgramEnd
-{
-public:
-    ~PtyProgram() override;
-    // Opens the slave end in raw mode, as a serial port would be.
-    bool open(const QByteArray &path);
-    // Creates a pseudo-terminal of its own and holds its master end; the slave's path, or an
-    // empty one on failure. For handing the slave to the simulator as its serial device.
-    QByteArray openMaster();
-    void close();
-    void send(const QByteArray &bytes) override;
-
-protected:
-    bool receiveMore(int timeoutMs) override;
-
-private:
+    Link() = default;
+    explicit Link(const QByteArray &target) { open(target); }
+    ~Link() { close(); }
+    // Connects to "ADDRESS:PORT", or opens the slave end of a pty (a path).
+    bool open(const QByteArray &target);
+    // A pty of its own, for the simulator to use as its serial device: the slave end's path.
+    QByteArray openPtyMaster();
+    // Closing -1 does nothing.
+    void close() { ::close(std::exchange(fd, -1)); }
+    void send(const QByteArray &bytes);
+    // Bytes up to and including `end`; nothing when it did not come in time.
+    QByteArray readUntil(const QByteArray &end = "\r", int ms = waitMs);
+    // `count` bytes, fewer when they did not come in time.
+    QByteArray readCount(int count);
+    QByteArray exchange(const QByteArray &message)
+    {
+        send(message + '\r');
+        return readUntil();
+    }
+    // Only for checks that something stays out: no byte comes within the time.
+    bool quietFor(int ms) { return buffer.isEmpty() && !receive(ms); }
+    // The simulator ended the connection without sending anything first.
+    bool closedByPeer() { return !receive(waitMs) && ended && buffer.isEmpty(); }
     int fd = -1;
+
+private:
+    bool receive(int ms);
+    QByteArray buffer;
+    bool ended = false;
+};
+
+// What answersBeforeMarker() gives when the marker frame got no answer.
+const QByteArray noMarker = "(no answer to the marker frame)";
+// Sends the bytes (in pieces with pauses when pieceSize > 0), then a marker frame, and returns
+// the answers that came before the marker's.
+QByteArray answersBeforeMarker(Link &link, const QByteArray &bytes, int pieceSize = 0);
+
+// The built simulator as a subprocess.
+class Sim
+{
+public:
+    ~Sim() { finish(); }
+    // Starts it with the options (separated by spaces) and waits for "ready"; false when it
+    // ended first or did not get ready in time.
+    bool start(const QString &options);
+    // A readiness line by its first word: "tcp" gives "127.0.0.100:7090".
+    QByteArray ready(const QByteArray &key) const { return lines.value(key); }
+    // One line on the --control port, or on standard input, and its reply.
+    QByteArray control(const QByteArray &line);
+    QByteArray input(const QByteArray &line)
+    {
+        process.write(line + '\n');
+        return outputLine();
+    }
+    // The exit status once it ended after the signal (0: none); -1 for a crash or no end in time.
+    int stop(int signalNumber = 0);
+    QByteArray errors() { return errorText += process.readAllStandardError(); }
+    // Fails the running test unless it ends with 0 on SIGTERM (if still running) and printed
+    // no sanitizer report.
+    void finish();
+    QList<QByteArray> order;
+    QProcess process;
+
+private:
+    QByteArray outputLine();
+    QMap<QByteArray, QByteArray> lines;
+    Link controlLink;
+    QByteArray errorText;
+    bool finished = false;
 };
 
 #endif

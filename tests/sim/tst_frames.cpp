@@ -1,182 +1,268 @@
-// Frame handling: which frames are answered, in which form, and how byte streams become frames.
+// Frame handling over each transport: which frames are answered, in which form, and how a byte
+// stream becomes frames; start-up lines, the ways the simulator ends and its start-up errors.
+// Bad input from programs and control clients: the simulator survives it and serves on.
 #include "simharness.h"
 
-#include <QDir>
-#include <QTest>
-#include <QThread>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <termios.h>
 
 namespace {
 
-const QString address = QStringLiteral("127.0.0.100");
-const QByteArray modelResponse = "00V640-SIM01\r";
+const QByteArray model = "00V640-SIM01";
+
+void row(const char *name, const QString &options, int pieceSize, const QByteArray &sent,
+         const QByteArray &answers)
+{
+    QTest::newRow(name) << options << pieceSize << sent << answers;
+}
+
+void row(const char *name, const QString &options, const QByteArray &quitOn, int signalNumber,
+         int status, const QByteArray &message)
+{
+    QTest::newRow(name) << options << quitOn << signalNumber << status << message;
+}
+
+// Frames of random bytes, each with a byte outside the frame characters; each gets error 14.
+QByteArray randomFrames()
+{
+    QByteArray bytes(200 * 100, '\0');
+    QRandomGenerator(640).fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+    QByteArray frames;
+    for (int start = 0; start < bytes.size(); start += 100) {
+        frames += 'Z' + bytes.mid(start, 100).replace('\r', '\x80') + "\x80\r";
+    }
+    return frames;
+}
+
+void inputRow(const char *name, bool overPty, const QByteArray &sent, const QByteArray &answers)
+{
+    QTest::newRow(name) << overPty << sent << answers;
+}
 
 } // namespace
 
 class FrameTest : public QObject
 {
     Q_OBJECT
+    QTemporaryDir directory;
+    const QString link = directory.filePath(QStringLiteral("link"));
+    QFile kept{directory.filePath(QStringLiteral("file"))};
+    // The simulator the bad input tests share.
+    Sim shared;
+
+    // Resident memory of the simulator in kibibytes.
+    qint64 residentKib()
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(shared.process.processId()));
+        const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
+        const int start = text.indexOf("VmRSS:") + 6;
+        return text.mid(start, text.indexOf(" kB", start) - start).trimmed().toLongLong();
+    }
 
 private slots:
-    void unaddressedCommandGetsUnaddressedResponse();
-    void addressedCommandGetsResponseForItsNode_data();
-    void addressedCommandGetsResponseForItsNode();
-    void framesForOtherNodesOrWithBadFcsGetNoAnswer_data();
-    void framesForOtherNodesOrWithBadFcsGetNoAnswer();
-    void frameInSinglePiecesIsReassembled();
-    void severalFramesInOneWriteAreAnsweredInOrder();
-    void lineFeedAfterCarriageReturnIsSkipped();
-    void clientsAreServedOneAfterAnother();
-    void ptyAnswersAddressedFramesAcrossReopens();
-    void serialDeviceIsServedWithItsSettings();
+    void initTestCase()
+    {
+        QVERIFY(shared.start("--listen 127.0.0.140 --port 0 --pty --control 0"));
+    }
+    void cleanupTestCase() { shared.finish(); }
+
+    // Options, the bytes sent (in pieces of pieceSize), the answers they get.
+    void answers_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("pieceSize");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("answers");
+        row("unaddressed", "", 0, "1401\r", model + '\r');
+        row("unaddressed at node 7", "--node 7", 0, "1401\r", model + '\r');
+        row("addressed to default node 1", "", 0, addressed(1, "1401"), addressed(1, model));
+        row("addressed to node 31", "--node 31", 0, addressed(31, "1401"), addressed(31, model));
+        row("addressed to another node", "", 0, addressed(2, "1401"), "");
+        row("addressed to node 1 at node 7", "--node 7", 0, addressed(1, "1401"), "");
+        row("lower-case FCS", "", 0, addressed(1, "10Z").replace("5A\r", "5a\r"), "");
+        row("wrong FCS", "", 0, addressed(1, "10Z").replace("5A\r", "5B\r"), "");
+        row("too short for node and FCS", "", 0, '\x01' + QByteArray("01\r"), "");
+        row("one byte at a time", "", 1, addressed(1, "1401"), addressed(1, model));
+        row("three frames at once", "", 0, "10A\r10B\r" + addressed(1, "10C"),
+            "00A\r00B\r" + addressed(1, "00C"));
+        row("CR LF line ends, lone CR", "", 0, "10A\r\n\r10B\r\n", "00A\r00B\r");
+        const QByteArray longest(270, 'L');
+        row("largest frame", "", 0, addressed(1, "10" + longest), addressed(1, "00" + longest));
+        row("largest frame, parameter too long", "", 0, "10" + longest + "LLLLL\r", "14\r");
+    }
+
+    void answers()
+    {
+        QFETCH(QString, options);
+        QFETCH(int, pieceSize);
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, answers);
+        Sim sim;
+        QVERIFY(sim.start("--listen 127.0.0.100 --control 0 " + options));
+        Link program(sim.ready("tcp"));
+        QCOMPARE(answersBeforeMarker(program, sent, pieceSize), answers);
+        QCOMPARE(sim.control("received"), "ok " + (sent + "10MARK\r").toHex().toUpper());
+    }
+
+    void clientsAreServedOneAfterAnother()
+    {
+        Sim sim;
+        QVERIFY(sim.start("--listen 127.0.0.101"));
+        Link first(sim.ready("tcp"));
+        Link second(sim.ready("tcp"));
+        second.send("10SECOND\r");
+        QCOMPARE(first.exchange("10FIRST"), QByteArray("00FIRST\r"));
+        QVERIFY(second.quietFor(300));
+        first.close();
+        QCOMPARE(second.readUntil(), QByteArray("00SECOND\r"));
+    }
+
+    // A link left by a killed run is replaced; the serial device is a pty of the test's own;
+    // the end of standard input ends only that control channel.
+    void readinessLinesAndEveryTransport()
+    {
+        QVERIFY(QFile::link(QStringLiteral("/nonexistent/pts/99"), link));
+        Link serial;
+        const QByteArray device = serial.openPtyMaster();
+        Sim sim;
+        QVERIFY(sim.start("--listen 127.0.0.102 --port 0 --pty --link " + link + " --serial " +
+                          device + " --settings 19200N82 --control 0"));
+        QCOMPARE(sim.order, (QByteArrayList{"tcp", "pty", "link", "serial", "control"}));
+        QVERIFY(sim.ready("tcp").startsWith("127.0.0.102:") && !sim.ready("tcp").endsWith(":0"));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(sim.ready("pty")));
+        termios settings;
+        QVERIFY(tcgetattr(serial.fd, &settings) == 0 && cfgetospeed(&settings) == B19200 &&
+                (settings.c_cflag & CSTOPB) != 0);
+        QCOMPARE(sim.input("set model V640-STDIN"), ok);
+        sim.process.closeWriteChannel();
+        // Opened twice, as a program opens a serial port: nak has nothing to resend at first.
+        for (const QByteArray nak : {"7E\r", "00V640-STDIN\r"}) {
+            Link program(link.toLocal8Bit());
+            QCOMPARE(program.exchange("12"), nak);
+            QCOMPARE(program.exchange("1401"), QByteArray("00V640-STDIN\r"));
+        }
+        serial.send(addressed(1, "1401"));
+        QCOMPARE(serial.readUntil(), addressed(1, "00V640-STDIN"));
+    }
+
+    // How it ends: options, a quit line on the control port or standard input, a signal; the
+    // exit status and a text on standard error. The --link symlink or file is never left.
+    void ends_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QByteArray>("quitOn");
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("message");
+        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("keep") == 4);
+        kept.close();
+        const QString clean = "--listen 127.0.0.103 --pty --link " + link + " --control 0";
+        row("SIGINT", clean, "", SIGINT, 0, "");
+        row("SIGTERM", clean, "", SIGTERM, 0, "");
+        row("quit on the control port", clean, "port", 0, 0, "");
+        row("quit on standard input", clean, "input", 0, 0, "");
+        row("port in use", "--listen 127.0.0.104", "", 0, 1, "127.0.0.104:7090");
+        row("control port in use", "--listen 127.0.0.104 --port 7092 --control 7091", "", 0, 1,
+            "control");
+        row("link to a file", "--pty --link " + kept.fileName(), "", 0, 1, "not a symbolic link");
+        row("host name", "--listen localhost", "", 0, 1, "");
+        row("unknown option", "--pty --turbo", "", 0, 1, "");
+    }
+
+    void ends()
+    {
+        QFETCH(QString, options);
+        QFETCH(QByteArray, quitOn);
+        QFETCH(int, signalNumber);
+        QFETCH(int, status);
+        QFETCH(QByteArray, message);
+        Sim holder;
+        QVERIFY(holder.start("--listen 127.0.0.104 --control 7091"));
+        Sim sim;
+        QCOMPARE(sim.start(options), status == 0);
+        QCOMPARE(QFileInfo(link).isSymLink() && !sim.order.isEmpty(), status == 0);
+        QVERIFY(quitOn.isEmpty() ||
+                (quitOn == "port" ? sim.control("quit") : sim.input("quit")) == ok);
+        QCOMPARE(sim.stop(signalNumber), status);
+        QVERIFY(!QFileInfo(link).isSymLink() && kept.size() == 4);
+        const QByteArray errors = sim.errors();
+        QVERIFY2(status == 0 ? errors.isEmpty()
+                             : errors.startsWith("vorsel-sim: ") && errors.contains(message),
+                 errors.constData());
+    }
+    // Over TCP or the pty: what is sent, and the answers it gets before a marker frame.
+    void input_data()
+    {
+        QTest::addColumn<bool>("overPty");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("answers");
+        // Had the tail of a long run been taken for a frame, it would get an answer.
+        inputRow("oversized", false, "10" + QByteArray(400, 'Y') + '\r', "");
+        inputRow("oversized, addressed", false, addressed(1, "10" + QByteArray(280, 'Y')), "");
+        inputRow("64 MiB without CR", false, QByteArray(64 << 20, 'X') + '\r', "");
+        inputRow("byte 80", false, "10A\x80\r", "14\r");
+        inputRow("NUL", false, QByteArray("10A\0B\r", 6), "14\r");
+        inputRow("tab", false, "10A\tB\r", "14\r");
+        inputRow("line feed inside", true, "10A\nB\r", "14\r");
+        inputRow("DEL", true, "10A\x7F\r", "14\r");
+        inputRow("random frames", false, randomFrames(), QByteArray("14\r").repeated(200));
+        inputRow("random frames, pty", true, randomFrames(), QByteArray("14\r").repeated(200));
+    }
+
+    void input()
+    {
+        QFETCH(bool, overPty);
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, answers);
+        Link program(shared.ready(overPty ? "pty" : "tcp"));
+        const qint64 before = residentKib();
+        QCOMPARE(answersBeforeMarker(program, sent), answers);
+        QCOMPARE(program.exchange("1401"), QByteArray("00V640-SIM01\r"));
+        QVERIFY(before > 0);
+#ifndef __SANITIZE_ADDRESS__
+        // AddressSanitizer keeps freed read buffers resident for a while.
+        QVERIFY2(residentKib() - before < 16 * 1024, qPrintable(QString::number(residentKib())));
+#endif
+    }
+
+    void clientsLeavingMidFloodOrMidFrameLeaveNothingBehind()
+    {
+        QCOMPARE(shared.control("flood 5000000"), ok);
+        for (const QByteArray &sent : {QByteArray("1401\r"), QByteArray("10PART")}) {
+            Link leaving(shared.ready("tcp"));
+            leaving.send(sent);
+            // The first one leaves while its flood is under way.
+            QVERIFY(sent == "10PART" || leaving.readCount(1) == "A");
+        }
+        Link next(shared.ready("tcp"));
+        QCOMPARE(next.exchange("1401"), QByteArray("00V640-SIM01\r"));
+    }
+
+    void badControlLines_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        for (const char *line : {"", "explode", "fault no-tag yes", "fault delay -1",
+                                 "fault split 4", "fault trailing ABC", "respond XYZ1", "flood 0",
+                                 "send 3G", "page 17 0011223344556677", "set firmware 0A09",
+                                 "set mac 001122aabbcc", "set history 0001 0001"}) {
+            QTest::newRow(line) << QByteArray(line);
+        }
+        QTest::newRow("longer than 16 MiB") << "respond " + QByteArray(17 << 20, '4');
+    }
+
+    void badControlLines()
+    {
+        QFETCH(QByteArray, line);
+        const QByteArray before = shared.control("faults") + shared.control("state");
+        const QByteArray reply = shared.control(line);
+        QVERIFY2(reply.startsWith("error"), reply.constData());
+        QCOMPARE(shared.control("faults") + shared.control("state"), before);
+    }
 };
-
-void FrameTest::unaddressedCommandGetsUnaddressedResponse()
-{
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start({"--listen", address}));
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    QCOMPARE(program.exchange("1401"), modelResponse);
-    QCOMPARE(program.exchange("10ABC"), QByteArray("00ABC\r"));
-}
-
-void FrameTest::addressedCommandGetsResponseForItsNode_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("node");
-    QTest::newRow("default node 1") << QStringList() << 1;
-    QTest::newRow("node 7") << QStringList{"--node", "7"} << 7;
-    QTest::newRow("node 31") << QStringList{"--node", "31"} << 31;
-}
-
-void FrameTest::addressedCommandGetsResponseForItsNode()
-{
-    QFETCH(QStringList, options);
-    QFETCH(int, node);
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start(QStringList{"--listen", address} + options));
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    program.send(addressedFrame(node, "1401"));
-    const QByteArray response = program.readFrame();
-    QCOMPARE(response, addressedFrame(node, "00V640-SIM01"));
-    QVERIFY(hasMatchingFcs(response));
-}
-
-void FrameTest::framesForOtherNodesOrWithBadFcsGetNoAnswer_data()
-{
-    QTest::addColumn<QByteArray>("frame");
-    const QByteArray good = addressedFrame(1, "10LOST");
-    QByteArray wrongFcs = good;
-    wrongFcs[wrongFcs.size() - 2] = wrongFcs.at(wrongFcs.size() - 2) == '0' ? '1' : '0';
-    QTest::newRow("other node") << addressedFrame(2, "10LOST");
-    QTest::newRow("node 00") << addressedFrame(0, "10LOST");
-    QTest::newRow("wrong FCS") << wrongFcs;
-    QByteArray lowerCaseFcs;
-    for (char suffix = 'A'; suffix <= 'Z' && lowerCaseFcs == lowerCaseFcs.toUpper(); ++suffix) {
-        const QByteArray frame = addressedFrame(1, "10LOST" + QByteArray(1, suffix));
-        lowerCaseFcs = frame.chopped(3) + frame.right(3).toLower();
-    }
-    QTest::newRow("lower-case FCS") << lowerCaseFcs;
-    QTest::newRow("too short to carry node and FCS") << QByteArray("\x01"
-                                                                   "01\r");
-}
-
-void FrameTest::framesForOtherNodesOrWithBadFcsGetNoAnswer()
-{
-    QFETCH(QByteArray, frame);
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start({"--listen", address}));
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    // Had the first frame been answered, its response would come first.
-    program.send(frame + addressedFrame(1, "10KEPT"));
-    QCOMPARE(program.readFrame(), addressedFrame(1, "00KEPT"));
-}
-
-void FrameTest::frameInSinglePiecesIsReassembled()
-{
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start({"--listen", address}));
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    for (char byte : addressedFrame(1, "1401")) {
-        program.send(QByteArray(1, byte));
-        QThread::msleep(5);
-    }
-    QCOMPARE(program.readFrame(), addressedFrame(1, "00V640-SIM01"));
-    QVERIFY(program.staysSilentFor(200));
-}
-
-void FrameTest::severalFramesInOneWriteAreAnsweredInOrder()
-{
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start({"--listen", address}));
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    program.send("10ONE\r10TWO\r" + addressedFrame(1, "10THREE"));
-    QCOMPARE(program.readFrame(), QByteArray("00ONE\r"));
-    QCOMPARE(program.readFrame(), QByteArray("00TWO\r"));
-    QCOMPARE(program.readFrame(), addressedFrame(1, "00THREE"));
-}
-
-void FrameTest::lineFeedAfterCarriageReturnIsSkipped()
-{
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start({"--listen", address}));
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    program.send("10ONE\r\n10TWO\r\n");
-    QCOMPARE(program.readFrame(), QByteArray("00ONE\r"));
-    QCOMPARE(program.readFrame(), QByteArray("00TWO\r"));
-}
-
-void FrameTest::clientsAreServedOneAfterAnother()
-{
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start({"--listen", address}));
-    TcpProgram first;
-    TcpProgram second;
-    QVERIFY(first.connectTo(simulator.readiness("tcp")));
-    QVERIFY(second.connectTo(simulator.readiness("tcp")));
-    second.send("10SECOND\r");
-    QCOMPARE(first.exchange("10FIRST"), QByteArray("00FIRST\r"));
-    QVERIFY(second.staysSilentFor(300));
-    first.disconnect();
-    QCOMPARE(second.readFrame(), QByteArray("00SECOND\r"));
-}
-
-void FrameTest::ptyAnswersAddressedFramesAcrossReopens()
-{
-    const QString linkPath = QDir::temp().filePath(QStringLiteral("vorsel-sim-frames-link"));
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start({"--pty", "--link", linkPath}));
-    QVERIFY(simulator.readiness("pty").startsWith("/dev/"));
-    QCOMPARE(simulator.readiness("link"), linkPath.toLocal8Bit());
-
-    for (const QByteArray &path : {simulator.readiness("pty"), linkPath.toLocal8Bit()}) {
-        PtyProgram program;
-        QVERIFY2(program.open(path), path.constData());
-        QCOMPARE(program.exchange(addressedFrame(1, "1402").chopped(1)),
-                 addressedFrame(1, "000105"));
-        QCOMPARE(program.exchange("1402"), QByteArray("000105\r"));
-        program.close();
-    }
-}
-
-void FrameTest::serialDeviceIsServedWithItsSettings()
-{
-    PtyProgram program;
-    const QByteArray device = program.openMaster();
-    QVERIFY(!device.isEmpty());
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start({"--serial", device, "--settings", "19200N82", "--node", "3",
-                             "--listen", "127.0.0.101", "--port", "0", "--control", "0"}));
-    QCOMPARE(simulator.readiness("serial"), device);
-    program.send(addressedFrame(3, "1401"));
-    QCOMPARE(program.readFrame(), addressedFrame(3, "00V640-SIM01"));
-    QCOMPARE(simulator.control("line"), QByteArray("ok 19200N82N"));
-}
 
 QTEST_GUILESS_MAIN(FrameTest)
 #include "tst_frames.moc"

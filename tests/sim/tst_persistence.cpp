@@ -3,175 +3,86 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
-
-namespace {
-
-const QString address = QStringLiteral("127.0.0.120");
-
-QByteArray fileContents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(contents), qint64(contents.size()));
-}
-
-} // namespace
 
 class PersistenceTest : public QObject
 {
     Q_OBJECT
+    QTemporaryDir directory;
+    QFile file{directory.filePath(QStringLiteral("unit.state"))};
+    const QString options = "--listen 127.0.0.120 --control 0 --state " + file.fileName();
+
+    QByteArray contents()
+    {
+        file.open(QIODevice::ReadOnly);
+        const QByteArray bytes = file.readAll();
+        file.close();
+        return bytes;
+    }
 
 private slots:
-    void init();
-    void firstRunCreatesTheFileWithDefaults();
-    void stateSurvivesAKill();
-    void handWrittenFileIsLoaded();
-    void malformedFileStopsStartAndIsKept_data();
-    void malformedFileStopsStartAndIsKept();
-    void fileStaysWholeWhenKilledWhileSaving();
+    void init() { file.remove(); }
 
-private:
-    QStringList arguments() const;
-    QTemporaryDir directory;
-    QString statePath;
-};
-
-void PersistenceTest::init()
-{
-    QVERIFY(directory.isValid());
-    statePath = directory.filePath(QStringLiteral("unit.state"));
-    QFile::remove(statePath);
-}
-
-QStringList PersistenceTest::arguments() const
-{
-    return {"--listen", address, "--control", "0", "--state", statePath};
-}
-
-void PersistenceTest::firstRunCreatesTheFileWithDefaults()
-{
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start(arguments()));
-    const QByteArray contents = fileContents(statePath);
-    QVERIFY(contents.contains("\nmodel V640-SIM01\n"));
-    QVERIFY(contents.contains("\npage 16 0000000000000000\n"));
-    QCOMPARE(simulator.stop(SIGTERM), 0);
-}
-
-void PersistenceTest::stateSurvivesAKill()
-{
-    QByteArray stateBefore;
+    void stateSurvivesAKill()
     {
-        SimulatorProcess simulator;
-        QVERIFY(simulator.start(arguments()));
-        TcpProgram program;
-        QVERIFY(program.connectTo(simulator.readiness("tcp")));
-        QCOMPARE(program.exchange("0200000400080011223344556677DEADBEEF01020304"),
-                 QByteArray("00\r"));
-        QCOMPARE(program.exchange("04008701"), QByteArray("00\r"));
-        QCOMPARE(program.exchange("A2secret word"), QByteArray("00\r"));
-        QCOMPARE(program.exchange("A300172016005009"), QByteArray("00\r"));
-        QCOMPARE(simulator.control("set model V640-KEPT 7"), QByteArray("ok"));
-        stateBefore = simulator.control("state");
-        QCOMPARE(simulator.stop(SIGKILL), -1);
+        QByteArray state;
+        {
+            Sim sim;
+            QVERIFY(sim.start(options));
+            QCOMPARE(sim.control("set model V640-KEPT 7"), ok);
+            Link program(sim.ready("tcp"));
+            QCOMPARE(program.exchange("0200000400080011223344556677DEADBEEF01020304"),
+                     QByteArray("00\r"));
+            QCOMPARE(program.exchange("A2secret word"), QByteArray("00\r"));
+            state = sim.control("state");
+            QCOMPARE(sim.stop(SIGKILL), -1);
+        }
+        Sim sim;
+        QVERIFY(sim.start(options));
+        QCOMPARE(sim.control("state"), state);
+        QCOMPARE(QDir(directory.path()).entryList(QDir::Files), QStringList{"unit.state"});
     }
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start(arguments()));
-    QCOMPARE(simulator.control("state"), stateBefore);
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    QCOMPARE(program.exchange("010000040008"), QByteArray("000011223344556677DEADBEEF01020301\r"));
-    QCOMPARE(program.exchange("1401"), QByteArray("00V640-KEPT 7\r"));
-    QCOMPARE(simulator.control("get password"), QByteArray("ok secret word"));
-    QCOMPARE(simulator.control("get history"), QByteArray("ok 0006 0006 0000"));
-    QCOMPARE(QDir(directory.path()).entryList(QDir::Files), QStringList{"unit.state"});
-}
 
-void PersistenceTest::handWrittenFileIsLoaded()
-{
-    writeFile(statePath, "# written by hand\n"
-                         "firmware 0310\n"
-                         "password two  spaces\n"
-                         "history 000A 0009 0001\n"
-                         "page 2 0123456789ABCDEF\n");
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start(arguments()));
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    QCOMPARE(program.exchange("1402"), QByteArray("000310\r"));
-    QCOMPARE(program.exchange("1401"), QByteArray("00V640-SIM01\r"));
-    QCOMPARE(program.exchange("010000000010"), QByteArray("000123456789ABCDEF\r"));
-    QCOMPARE(simulator.control("get password"), QByteArray("ok two  spaces"));
-    QCOMPARE(simulator.control("get history"), QByteArray("ok 000D 000C 0001"));
-}
-
-void PersistenceTest::malformedFileStopsStartAndIsKept_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QByteArray>("reason");
-    QTest::newRow("unknown field") << QByteArray("model X\ncolour blue\n") << QByteArray("line 2");
-    QTest::newRow("bad firmware") << QByteArray("firmware 1\n") << QByteArray("line 1");
-    QTest::newRow("page out of range")
-        << QByteArray("page 17 0000000000000000\n") << QByteArray("line 1");
-    QTest::newRow("half a page") << QByteArray("page 3 00000000") << QByteArray("line 1");
-}
-
-void PersistenceTest::malformedFileStopsStartAndIsKept()
-{
-    QFETCH(QByteArray, contents);
-    QFETCH(QByteArray, reason);
-    writeFile(statePath, contents);
-    SimulatorProcess simulator;
-    QVERIFY(!simulator.start(arguments()));
-    QCOMPARE(simulator.waitForExit(), 1);
-    QVERIFY(simulator.standardError().contains(reason));
-    QCOMPARE(fileContents(statePath), contents);
-}
-
-void PersistenceTest::fileStaysWholeWhenKilledWhileSaving()
-{
-    constexpr int commandCount = 300;
-    constexpr int wholeFileLines = 1 + 13 + 1 + 17;
-    SimulatorProcess simulator;
-    QVERIFY(simulator.start(arguments()));
-    TcpProgram program;
-    QVERIFY(program.connectTo(simulator.readiness("tcp")));
-    // Every command saves; the file is read over and over while those saves happen.
-    QByteArray burst;
-    for (int index = 0; index < commandCount; ++index) {
-        burst +=
-            "03000007FFFC" + QByteArray::number(index, 16).toUpper().rightJustified(16, '0') + '\r';
+    void malformedFileStopsTheStartAndIsKept()
+    {
+        const QByteArray malformed = "# by hand\n\nmodel X\npage 17 0000000000000000\n";
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(malformed) > 0);
+        file.close();
+        Sim sim;
+        QVERIFY(!sim.start(options));
+        QCOMPARE(sim.stop(), 1);
+        QVERIFY2(sim.errors().contains("line 4"), sim.errors().constData());
+        QCOMPARE(contents(), malformed);
     }
-    program.send(burst);
-    int responses = 0;
-    int reads = 0;
-    QDeadlineTimer deadline(replyTimeoutMs);
-    while (responses < commandCount / 2 && !deadline.hasExpired()) {
-        const QByteArray contents = fileContents(statePath);
-        QCOMPARE(contents.count('\n'), wholeFileLines);
-        ++reads;
-        responses += program.readSome(0).count('\r');
-    }
-    QVERIFY(reads > 0);
-    QCOMPARE(simulator.stop(SIGKILL), -1);
 
-    QCOMPARE(fileContents(statePath).count('\n'), wholeFileLines);
-    SimulatorProcess restarted;
-    QVERIFY(restarted.start(arguments()));
-    const QByteArray tag = restarted.control("get tag");
-    QCOMPARE(tag, "ok " + tag.mid(3, 16).repeated(17));
-}
+    // Read over and over while every command saves, and after a kill: never a part of a file.
+    void fileIsAlwaysWhole()
+    {
+        constexpr int wholeFileLines = 1 + 13 + 1 + 17;
+        Sim sim;
+        QVERIFY(sim.start(options));
+        Link program(sim.ready("tcp"));
+        QByteArray burst;
+        for (int index = 0; index < 300; ++index) {
+            burst += "03000007FFFC" + QByteArray::number(index).rightJustified(16, '0') + '\r';
+        }
+        program.send(burst);
+        const QDeadlineTimer deadline(waitMs);
+        for (int answers = 0; answers < 150;) {
+            QVERIFY(!deadline.hasExpired());
+            QCOMPARE(contents().count('\n'), wholeFileLines);
+            answers += program.readUntil("\r", 0).isEmpty() ? 0 : 1;
+        }
+        QCOMPARE(sim.stop(SIGKILL), -1);
+        QCOMPARE(contents().count('\n'), wholeFileLines);
+        Sim restarted;
+        QVERIFY(restarted.start(options));
+        const QByteArray tag = restarted.control("get tag");
+        QCOMPARE(tag, "ok " + tag.mid(3, 16).repeated(17));
+    }
+};
 
 QTEST_GUILESS_MAIN(PersistenceTest)
 #include "tst_persistence.moc"
