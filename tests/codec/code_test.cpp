@@ -1,389 +1,200 @@
 // Code tables, code and parameter lookup, and the parameter writers with their length limits.
 
-#include "code_records.h"
-#include "frame_text.h"
-#include "guarded_buffer.h"
-#include "v640.h"
-
-#include <gtest/gtest.h>
+#include "codec_test.h"
 
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
 
-constexpr int preset = 12345;
-
-// --- Tables -------------------------------------------------------------------------------
-
-void expectTable(const v640_code_entry *table, const std::vector<CodeRecord> &expected)
+// The records that each table must hold, in table order, and the functions that use the table.
+struct Record
 {
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const CodeRecord &record = expected[i];
-        SCOPED_TRACE(record.text);
-        const v640_code_entry &entry = table[i];
-        std::string paddedText = record.text;
-        paddedText.resize(sizeof entry.text, '\0');
-        EXPECT_EQ(entry.text_length, static_cast<int32_t>(std::strlen(record.text)));
-        EXPECT_EQ(std::string(entry.text, sizeof entry.text), paddedText);
-        EXPECT_EQ(entry.code, record.code);
-        EXPECT_EQ(entry.min_parameter_length, record.minLength);
-        EXPECT_EQ(entry.max_parameter_length, record.maxLength);
-    }
-    const v640_code_entry &end = table[expected.size()];
-    EXPECT_EQ(end.text_length, 0);
-    EXPECT_EQ(std::string(end.text, sizeof end.text), std::string(sizeof end.text, '\0'));
-    EXPECT_EQ(end.code, 0u);
-    EXPECT_EQ(end.min_parameter_length, 0);
-    EXPECT_EQ(end.max_parameter_length, 0);
-}
-
-TEST(CodeTables, CommandListHoldsItsRecordsInOrderAndEndsWithZeroRecord)
-{
-    static_assert(sizeof v640_command_list / sizeof v640_command_list[0] == 28, "27 + end");
-    ASSERT_EQ(commandRecords().size(), 27u);
-    expectTable(v640_command_list, commandRecords());
-}
-
-TEST(CodeTables, ResponseListHoldsItsRecordsInOrderAndEndsWithZeroRecord)
-{
-    static_assert(sizeof v640_response_list / sizeof v640_response_list[0] == 10, "9 + end");
-    ASSERT_EQ(responseRecords().size(), 9u);
-    expectTable(v640_response_list, responseRecords());
-}
-
-// --- Per record: lookup and the limits of the parameter writers ----------------------------
-
-class CodeRecordTest : public ::testing::TestWithParam<TableRecord>
-{
-protected:
-    int getCode(const char *frame) const
-    {
-        return GetParam().table == Table::Command ? v640_get_command_code(frame)
-                                                  : v640_get_response_code(frame);
-    }
-    const char *getParameter(const char *frame, int *length) const
-    {
-        return GetParam().table == Table::Command ? v640_get_command_parameter(frame, length)
-                                                  : v640_get_response_parameter(frame, length);
-    }
-    int setParameter(char *frame, const char *parameter, int length) const
-    {
-        return GetParam().table == Table::Command
-                   ? v640_set_command_parameter(frame, parameter, length)
-                   : v640_set_response_parameter(frame, parameter, length);
-    }
+    const char *text;
+    uint32_t code;
+    int min, max;
 };
 
-TEST_P(CodeRecordTest, GettersFindCodeAndParametersInBothForms)
+struct Table
 {
-    const CodeRecord &record = GetParam().record;
-    const std::string text = record.text;
-    for (int parameterLength : {record.minLength, record.maxLength}) {
-        const std::string message = text + parameterText(parameterLength);
-        for (bool addressed : {true, false}) {
-            SCOPED_TRACE(::testing::Message() << parameterLength << (addressed ? " addr" : ""));
-            const FrameBuffer frame =
-                makeFrameBuffer(addressed ? sealedFrame("01", message) : message + "\r");
-            const long messageOffset = addressed ? 3 : 0;
-            EXPECT_EQ(getCode(frame.data()), static_cast<int>(record.code));
-            int length = preset;
-            EXPECT_EQ(offsetIn(frame.data(), getParameter(frame.data(), &length)),
-                      messageOffset + static_cast<long>(text.size()));
-            EXPECT_EQ(length, parameterLength);
-            EXPECT_NE(getParameter(frame.data(), nullptr), nullptr);
+    const v640_code_entry *entries;
+    std::vector<Record> records;
+    int (*getCode)(const char *);
+    char *(*getParameter)(const char *, int *);
+    int (*setParameter)(char *, const char *, int);
+    char *(*build)(unsigned int, unsigned int, const char *);
+};
+
+const std::vector<Record> commandRecords = {
+    {"0100", 0x0100, 8, 8},   {"0200", 0x0200, 24, 264}, {"0300", 0x0300, 24, 24},
+    {"0400", 0x0400, 4, 258}, {"10", 0x0010, 0, 270},    {"12", 0x0012, 0, 0},
+    {"13", 0x0013, 0, 0},     {"1401", 0x1401, 0, 0},    {"1402", 0x1402, 0, 0},
+    {"1403", 0x1403, 0, 0},   {"1410", 0x1410, 0, 0},    {"1411", 0x1411, 0, 0},
+    {"1412", 0x1412, 0, 0},   {"1413", 0x1413, 0, 0},    {"1414", 0x1414, 0, 0},
+    {"1420", 0x1420, 0, 0},   {"1421", 0x1421, 0, 0},    {"15", 0x0015, 0, 0},
+    {"16", 0x0016, 0, 0},     {"17", 0x0017, 0, 0},      {"40", 0x0040, 0, 0},
+    {"7F", 0x007F, 0, 0},     {"A0", 0x00A0, 0, 0},      {"A1", 0x00A1, 1, 16},
+    {"A2", 0x00A2, 0, 16},    {"A300", 0xA300, 12, 12},  {"A301", 0xA301, 12, 12},
+};
+
+const std::vector<Record> responseRecords = {
+    {"00", 0x0000, 0, 270}, {"14", 0x0014, 0, 0}, {"70", 0x0070, 0, 0},
+    {"71", 0x0071, 0, 0},   {"72", 0x0072, 0, 0}, {"7B", 0x007B, 0, 0},
+    {"7E", 0x007E, 0, 0},   {"7F", 0x007F, 0, 0}, {"9A", 0x009A, 0, 0},
+};
+
+const Table tables[] = {
+    {v640_command_list, commandRecords, v640_get_command_code, v640_get_command_parameter,
+     v640_set_command_parameter, v640_build_command_frame},
+    {v640_response_list, responseRecords, v640_get_response_code, v640_get_response_parameter,
+     v640_set_response_parameter, v640_build_response_frame},
+};
+
+TEST(CodeTables, RecordsInOrderThenAllZeroEndRecord)
+{
+    static_assert(sizeof v640_command_list / sizeof *v640_command_list == 28, "27 and the end");
+    static_assert(sizeof v640_response_list / sizeof *v640_response_list == 10, "9 and the end");
+    for (const Table &table : tables) {
+        for (std::size_t i = 0; i <= table.records.size(); ++i) {
+            const Record r = i < table.records.size() ? table.records[i] : Record{"", 0, 0, 0};
+            v640_code_entry expected{
+                static_cast<int32_t>(std::strlen(r.text)), {}, r.code, r.min, r.max};
+            std::strncpy(expected.text, r.text, sizeof expected.text);
+            EXPECT_EQ(std::memcmp(&table.entries[i], &expected, sizeof expected), 0) << i;
         }
     }
 }
 
-TEST_P(CodeRecordTest, SetterAcceptsExactlyTheLengthLimits)
+// One record at one parameter length and node: the setter accepts exactly the limits and leaves
+// the frame as it was otherwise; the builder agrees, and the getters find what it built.
+void expectLimits(const Table &table, const Record &record, int length, unsigned int node)
 {
-    const CodeRecord &record = GetParam().record;
-    const std::string text = record.text;
-    const int lengths[] = {record.minLength - 1, record.minLength, record.maxLength,
-                           record.maxLength + 1};
-    for (int length : lengths) {
-        for (bool addressed : {true, false}) {
-            SCOPED_TRACE(::testing::Message() << length << (addressed ? " addr" : ""));
-            FrameBuffer frame;
-            frame.fill(bufferFiller);
-            ASSERT_EQ(v640_init_frame(frame.data(), V640_MAX_FRAME_SIZE, addressed ? 0 : 1), 0);
-            ASSERT_EQ(v640_set_code(frame.data(), record.code), 0);
-            const FrameBuffer before = frame;
-            const std::string parameter = parameterText(length < 0 ? 0 : length);
-            const bool inLimits = length >= record.minLength && length <= record.maxLength;
+    SCOPED_TRACE(::testing::Message() << record.text << " with " << length << " at " << node);
+    const std::string digits = node == 1 ? "01" : "31";
+    const std::string message = record.text + text(length);
+    const bool fits = length >= record.min && length <= record.max;
+    char *frame = guarded(buffer(""));
+    v640_init_frame(frame, 278, node == 0);
+    v640_set_node(frame, node);
+    v640_set_code(frame, record.code);
+    const std::string before(frame, frameBufferSize);
+    EXPECT_EQ(table.setParameter(frame, guarded(text(length)), length), fits ? 0 : 1);
+    if (!fits) {
+        EXPECT_EQ(std::string(frame, frameBufferSize), before);
+        EXPECT_EQ(length < 0 ? nullptr : table.build(node, record.code, text(length).c_str()),
+                  nullptr);
+        return;
+    }
+    EXPECT_EQ(std::string(frame), node == 0 ? message + "\r" : soh + digits + message + "00\r");
+    const char *built = table.build(node, record.code, guarded(text(length) + '\0'));
+    ASSERT_NE(built, nullptr);
+    EXPECT_EQ(std::string(built), node == 0 ? message + "\r" : sealed(digits, message));
+    int parameterLength = -1;
+    EXPECT_EQ(table.getCode(built), static_cast<int>(record.code));
+    EXPECT_EQ(table.getParameter(built, &parameterLength),
+              built + (node == 0 ? 0 : 3) + std::strlen(record.text));
+    EXPECT_EQ(parameterLength, length);
+}
 
-            EXPECT_EQ(setParameter(frame.data(), parameter.c_str(), length), inLimits ? 0 : 1);
-            if (!inLimits) {
-                EXPECT_EQ(asString(frame), asString(before));
-                continue;
+// Every record of both tables at min - 1, min, max and max + 1 parameter characters and at nodes
+// 0, 1 and 31. "10" and "00" with 270 characters make the longest frame, 278 characters.
+TEST(ParameterLimits, EveryRecordAtAndJustPastItsBounds)
+{
+    for (const Table &table : tables) {
+        for (const Record &record : table.records) {
+            for (int length : {record.min - 1, record.min, record.max, record.max + 1}) {
+                for (unsigned int node : {0u, 1u, 31u}) {
+                    expectLimits(table, record, length, node);
+                }
             }
-            const std::string message = text + parameter;
-            const std::string expected =
-                addressed ? addressedFrame("00", message, "00") : message + "\r";
-            EXPECT_EQ(frameWithNul(frame), expected + '\0');
-            EXPECT_EQ(getCode(frame.data()), static_cast<int>(record.code));
-            int parameterLength = preset;
-            EXPECT_NE(getParameter(frame.data(), &parameterLength), nullptr);
-            EXPECT_EQ(parameterLength, length);
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, CodeRecordTest, ::testing::ValuesIn(allTableRecords()),
-                         tableRecordName);
-
-// --- Getters: worked examples ---------------------------------------------------------------
-
-TEST(CodeGetters, Message1401IsACommandButNoResponse)
-{
-    const FrameBuffer frame = makeFrameBuffer("\x01"
-                                              "011401"
-                                              "05\r");
-    EXPECT_EQ(v640_get_command_code(frame.data()), 0x1401);
-    int length = preset;
-    EXPECT_EQ(offsetIn(frame.data(), v640_get_command_parameter(frame.data(), &length)), 7);
-    EXPECT_EQ(length, 0);
-    EXPECT_EQ(v640_get_response_code(frame.data()), -1);
-    length = preset;
-    EXPECT_EQ(v640_get_response_parameter(frame.data(), &length), nullptr);
-    EXPECT_EQ(length, 0);
-}
-
-TEST(CodeGetters, NormalEndWithTwentyDataCharacters)
-{
-    const std::string data = "0123456789ABCDEFGHIJ";
-    const FrameBuffer frame = makeFrameBuffer(sealedFrame("01", "00" + data));
-    EXPECT_EQ(v640_get_response_code(frame.data()), 0);
-    int length = preset;
-    const char *parameter = v640_get_response_parameter(frame.data(), &length);
-    EXPECT_EQ(offsetIn(frame.data(), parameter), 5);
-    EXPECT_EQ(length, 20);
-}
-
-TEST(CodeGetters, ErrorEndWithoutData)
-{
-    const FrameBuffer frame = makeFrameBuffer(sealedFrame("01", "72"));
-    EXPECT_EQ(v640_get_response_code(frame.data()), 0x72);
-    int length = preset;
-    EXPECT_EQ(offsetIn(frame.data(), v640_get_response_parameter(frame.data(), &length)), 5);
-    EXPECT_EQ(length, 0);
-}
-
-TEST(CodeGetters, ParameterGettersApplyNoLimits)
-{
-    for (int count : {7, 9, 0}) {
-        const FrameBuffer frame =
-            makeFrameBuffer(sealedFrame("01", "0100" + std::string(count, 'C')));
-        int length = preset;
-        EXPECT_EQ(offsetIn(frame.data(), v640_get_command_parameter(frame.data(), &length)), 7);
-        EXPECT_EQ(length, count);
-        EXPECT_EQ(v640_get_command_code(frame.data()), 0x0100);
-    }
-}
-
-// Frames in which no code of either table starts the message, or that are too short or
-// invalid: every getter fails.
-struct NoCodeCase
+// Code, parameter offset (-1 for null) and parameter length, looked up in each table.
+struct LookupCase
 {
     const char *name;
     std::string frame;
+    int command[3], response[3];
 };
 
-class CodeGettersNoCode : public ::testing::TestWithParam<NoCodeCase>
+void expectLookups(const char *frame, const LookupCase &c)
 {
-};
-
-void expectNoCode(const char *frame)
-{
-    EXPECT_EQ(v640_get_command_code(frame), -1);
-    EXPECT_EQ(v640_get_response_code(frame), -1);
-    int length = preset;
-    EXPECT_EQ(v640_get_command_parameter(frame, &length), nullptr);
-    EXPECT_EQ(length, 0);
-    length = preset;
-    EXPECT_EQ(v640_get_response_parameter(frame, &length), nullptr);
-    EXPECT_EQ(length, 0);
-}
-
-TEST_P(CodeGettersNoCode, InFrameBuffer)
-{
-    expectNoCode(makeFrameBuffer(GetParam().frame).data());
-}
-
-TEST_P(CodeGettersNoCode, EndingAtInaccessiblePage)
-{
-    const GuardedBuffer frame(GetParam().frame);
-    expectNoCode(frame.data());
-}
-
-const NoCodeCase noCodeCases[] = {
-    // "A300" needs four message characters; the FCS behind "A3" is no part of the message.
-    {"OnlyA3Addressed", "\x01"
-                        "01A3"
-                        "00\r"},
-    {"OnlyA3Unaddressed", "A3\r"},
-    // "A301" is a command: the FCS 01 behind "A3" must not complete it.
-    {"OnlyA3FollowedByFcs01", "\x01"
-                              "01A3"
-                              "01\r"},
-    {"LowercaseA0", sealedFrame("01", "a0")},
-    {"Lowercase7f", "7f\r"},
-    {"LowercaseA300", sealedFrame("01", "a300192168001001")},
-    {"UnknownXY", sealedFrame("01", "XY")},
-    // "12" and "14" take no parameters, so "1234" and "1401" are not "12" or "14" followed by
-    // parameter characters.
-    {"Unknown1234", sealedFrame("01", "1234")},
-    {"ParameterlessCodeFollowedByCharacters", "7F00\r"},
-    {"AddressedSevenCharacters", "\x01"
-                                 "0110"
-                                 "0\r"},
-    {"UnaddressedTwoCharacters", "1\r"},
-    {"LoneCr", "\r"},
-    {"InvalidCharacter", addressedFrame("01", "10\n", "00")},
-    {"NoCr", std::string(278, '0')},
-};
-
-std::string noCodeName(const ::testing::TestParamInfo<NoCodeCase> &info)
-{
-    return info.param.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Frames, CodeGettersNoCode, ::testing::ValuesIn(noCodeCases), noCodeName);
-
-TEST(CodeGetters, NullFrame)
-{
-    expectNoCode(nullptr);
-    EXPECT_EQ(v640_get_command_parameter(nullptr, nullptr), nullptr);
-}
-
-TEST(CodeGetters, CodeIsReadFromTheMessageOnly)
-{
-    // Message "14" with FCS "01": no command "1401", but response "14".
-    const FrameBuffer frame = makeFrameBuffer("\x01"
-                                              "0114"
-                                              "01\r");
-    EXPECT_EQ(v640_get_command_code(frame.data()), -1);
-    EXPECT_EQ(v640_get_response_code(frame.data()), 0x14);
-}
-
-TEST(CodeGetters, LongestFramesEndingAtInaccessiblePage)
-{
-    const GuardedBuffer command(sealedFrame("01", "10" + std::string(270, 'T')));
-    EXPECT_EQ(v640_get_command_code(command.data()), 0x10);
-    int length = preset;
-    EXPECT_EQ(offsetIn(command.data(), v640_get_command_parameter(command.data(), &length)), 5);
-    EXPECT_EQ(length, 270);
-
-    const GuardedBuffer response("00" + std::string(275, 'R') + "\r");
-    EXPECT_EQ(v640_get_response_code(response.data()), 0);
-    length = preset;
-    EXPECT_EQ(offsetIn(response.data(), v640_get_response_parameter(response.data(), &length)), 2);
-    EXPECT_EQ(length, 275);
-}
-
-// --- Setters: worked examples and rejections -----------------------------------------------
-
-TEST(ParameterSetter, NullParameterWithLengthZeroCutsFrameToCode)
-{
-    FrameBuffer frame = makeFrameBuffer(sealedFrame("01", "101234"));
-    EXPECT_EQ(v640_set_command_parameter(frame.data(), nullptr, 0), 0);
-    EXPECT_EQ(frameWithNul(frame), std::string("\x01"
-                                               "0110"
-                                               "00\r",
-                                               9));
-}
-
-TEST(ParameterSetter, RoomIsLimitedByTheFramesPresentSize)
-{
-    for (bool addressed : {true, false}) {
-        SCOPED_TRACE(addressed);
-        // Message of six characters: "10" and room for four.
-        FrameBuffer frame;
-        frame.fill(bufferFiller);
-        ASSERT_EQ(v640_init_frame(frame.data(), addressed ? 12 : 7, addressed ? 0 : 1), 0);
-        ASSERT_EQ(v640_set_code(frame.data(), 0x10), 0);
-        const FrameBuffer before = frame;
-        EXPECT_EQ(v640_set_command_parameter(frame.data(), "ABCDE", 5), 1);
-        EXPECT_EQ(asString(frame), asString(before));
-        EXPECT_EQ(v640_set_command_parameter(frame.data(), "ABCD", 4), 0);
-        EXPECT_EQ(frameWithNul(frame),
-                  (addressed ? addressedFrame("00", "10ABCD", "00") : "10ABCD\r") + '\0');
+    for (int i = 0; i < 2; ++i) {
+        const int *expected = i == 0 ? c.command : c.response;
+        EXPECT_EQ(tables[i].getCode(frame), expected[0]);
+        int length = 12345;
+        EXPECT_EQ(offsetIn(frame, tables[i].getParameter(frame, &length)), expected[1]);
+        EXPECT_EQ(length, expected[2]);
+        EXPECT_EQ(offsetIn(frame, tables[i].getParameter(frame, nullptr)), expected[1]);
     }
 }
 
-TEST(ParameterSetter, CopiesBytesUnchecked)
-{
-    FrameBuffer frame = makeFrameBuffer(sealedFrame("01", "10WXYZ"));
-    EXPECT_EQ(v640_set_command_parameter(frame.data(), "A\nB", 3), 0);
-    EXPECT_EQ(frameWithNul(frame), addressedFrame("01", "10A\nB", "00") + '\0');
-    EXPECT_EQ(v640_frame_size(frame.data()), 0);
-}
-
-struct RejectCase
-{
-    const char *name;
-    std::string frame;
-    const char *parameter;
-    int length;
+const LookupCase lookupCases[] = {
+    {"Command1401", soh + "01140105\r", {0x1401, 7, 0}, {-1, -1, 0}},
+    {"NormalEndWith20", sealed("01", "00" + text(20)), {-1, -1, 0}, {0, 5, 20}},
+    {"ErrorEnd72", sealed("01", "72"), {-1, -1, 0}, {0x72, 5, 0}},
+    {"CodeOnlyUnaddressed", "10\r", {0x10, 2, 0}, {-1, -1, 0}},
+    {"GettersApplyNoLimits", sealed("01", "0100" + text(7)), {0x100, 7, 7}, {-1, -1, 0}},
+    {"Longest", sealed("01", "10" + text(270)), {0x10, 5, 270}, {-1, -1, 0}},
+    {"LongestUnaddressed", "00" + text(275) + "\r", {-1, -1, 0}, {0, 2, 275}},
+    // "A300" needs four message characters: the FCS behind "A3" is no part of the message.
+    {"OnlyA3", soh + "01A300\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"OnlyA3BeforeFcs01", soh + "01A301\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"Message14BeforeFcs01", soh + "011401\r", {-1, -1, 0}, {0x14, 5, 0}},
+    // A code without parameters matches only as the whole message.
+    {"Code1234", sealed("01", "1234"), {-1, -1, 0}, {-1, -1, 0}},
+    {"Code7FWithMore", "7F00\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"LowercaseA0", sealed("01", "a0"), {-1, -1, 0}, {-1, -1, 0}},
+    {"UnknownXY", sealed("01", "XY"), {-1, -1, 0}, {-1, -1, 0}},
+    {"AddressedSeven", soh + "01100\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"UnaddressedTwo", "1\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"InvalidCharacter", soh + "0110\n00\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"NoCr", std::string(278, '0'), {-1, -1, 0}, {-1, -1, 0}},
 };
 
-class ParameterSetterRejects : public ::testing::TestWithParam<RejectCase>
+class Lookups : public ::testing::TestWithParam<LookupCase>
 {
 };
 
-TEST_P(ParameterSetterRejects, LeavesFrameUnchanged)
+TEST_P(Lookups, CodeAndParameters)
 {
-    const RejectCase &c = GetParam();
-    FrameBuffer frame = makeFrameBuffer(c.frame);
-    const FrameBuffer before = frame;
-    EXPECT_EQ(v640_set_command_parameter(frame.data(), c.parameter, c.length), 1);
-    EXPECT_EQ(asString(frame), asString(before));
-    EXPECT_EQ(v640_set_response_parameter(frame.data(), c.parameter, c.length), 1);
-    EXPECT_EQ(asString(frame), asString(before));
+    expectLookups(guarded(GetParam().frame), GetParam());
 }
 
-const RejectCase rejectCases[] = {
-    {"UnknownCodeXY", sealedFrame("01", "XY0000"), "", 0},
-    {"LowercaseCode", sealedFrame("01", "a20000"), "", 0},
-    {"OnlyA3", addressedFrame("01", "A3", "00"), "", 0},
-    {"NullParameterWithLength", sealedFrame("01", "10000000"), nullptr, 3},
-    {"NegativeLength", sealedFrame("01", "10000000"), "", -1},
-    {"InvalidFrame", addressedFrame("01", "10\t00000", "00"), "1", 1},
-    {"NoCr", std::string(278, '0'), "1", 1},
-    {"AddressedSevenCharacters",
-     "\x01"
-     "0110"
-     "0\r",
-     "", 0},
-    {"UnaddressedTwoCharacters", "1\r", "", 0},
-    {"TooLongForFrame", "10000\r", "12345", 5},
+INSTANTIATE_TEST_SUITE_P(Frames, Lookups, ::testing::ValuesIn(lookupCases), caseName<LookupCase>);
+
+TEST(CodeLookup, NullFrame)
+{
+    expectLookups(nullptr, {"Null", "", {-1, -1, 0}, {-1, -1, 0}});
+}
+
+const std::string room4 = buffer(soh + "0010000000\r"); // "10" and room for four characters
+
+const WriteCase setterCases[] = {
+    {"NullParameterCutsToCode", buffer(sealed("01", "101234")),
+     [](char *f) { return v640_set_command_parameter(f, nullptr, 0); }, 0, soh + "011000\r\0"s},
+    {"FillsRoomOfPresentFrame", room4,
+     [](char *f) { return v640_set_command_parameter(f, "ABCD", 4); }, 0, soh + "0010ABCD00\r\0"s},
+    {"NeverLengthensFrame", room4,
+     [](char *f) { return v640_set_command_parameter(f, "ABCDE", 5); }, 1, ""},
+    {"UnknownCode", buffer(sealed("01", "XY0000")),
+     [](char *f) { return v640_set_command_parameter(f, "", 0); }, 1, ""},
+    {"CommandCodeAsResponse", buffer(sealed("01", "1001")),
+     [](char *f) { return v640_set_response_parameter(f, "", 0); }, 1, ""},
+    {"NullParameterWithLength", buffer(sealed("01", "10000000")),
+     [](char *f) { return v640_set_command_parameter(f, nullptr, 3); }, 1, ""},
+    {"InvalidFrame", buffer(soh + "0110\t0000\r"),
+     [](char *f) { return v640_set_command_parameter(f, "1", 1); }, 1, ""},
+    {"NoCr", buffer(std::string(278, '0')),
+     [](char *f) { return v640_set_response_parameter(f, "1", 1); }, 1, ""},
+    {"AddressedSeven", buffer(soh + "01100\r"),
+     [](char *f) { return v640_set_command_parameter(f, "", 0); }, 1, ""},
+    {"NullFrame", "", [](char *) { return v640_set_response_parameter(nullptr, "", 0); }, 1, ""},
 };
 
-std::string rejectName(const ::testing::TestParamInfo<RejectCase> &info)
-{
-    return info.param.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, ParameterSetterRejects, ::testing::ValuesIn(rejectCases),
-                         rejectName);
-
-TEST(ParameterSetter, NullFrame)
-{
-    EXPECT_EQ(v640_set_command_parameter(nullptr, "", 0), 1);
-    EXPECT_EQ(v640_set_response_parameter(nullptr, "", 0), 1);
-}
-
-TEST(ParameterSetter, ReadsNoMoreThanLengthAndWritesInsideTheFrameBuffer)
-{
-    GuardedBuffer frame(frameBufferSize);
-    const GuardedBuffer parameter(std::string(270, 'Q'));
-    ASSERT_EQ(v640_init_frame(frame.data(), V640_MAX_FRAME_SIZE, 0), 0);
-    ASSERT_EQ(v640_set_code(frame.data(), 0x00), 0);
-    EXPECT_EQ(v640_set_response_parameter(frame.data(), parameter.data(), 270), 0);
-    EXPECT_EQ(frame.content(), addressedFrame("00", "00" + parameter.content(), "00") + '\0');
-    EXPECT_TRUE(frame.frontUntouched());
-}
+INSTANTIATE_TEST_SUITE_P(ParameterSetters, WriteTest, ::testing::ValuesIn(setterCases),
+                         caseName<WriteCase>);
 
 } // namespace
