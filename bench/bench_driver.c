@@ -36,6 +36,8 @@ struct options
     const char *simulator;
     const char *baseline;
     const char *pythonClient;
+    const char *qtStart;
+    const char *cStart;
     const char *interpreters[maximumInterpreters];
     int interpreterCount;
     const char *address;
@@ -180,6 +182,10 @@ static struct runResult runOnce(char *const argv[], const char *outputPath, cons
         fprintf(stderr, "bench_driver: %s ended with status %d\n", argv[0], status);
         exit(1);
     }
+    if (expected == NULL) {
+        struct runResult result = {end - start, usage.ru_maxrss};
+        return result;
+    }
     char printed[256] = "";
     FILE *file = fopen(outputPath, "r");
     if (file == NULL || fgets(printed, sizeof printed, file) == NULL ||
@@ -313,10 +319,18 @@ static void measureThroughput(const struct options *options, const char *directo
     char *baseline[] = {(char *)options->baseline, (char *)options->address, NULL};
 
     double vorselSeconds[64], humanSeconds[64], baselineSeconds[64];
+    long peakKilobytes = 0;
     for (int round = 0; round < options->rounds; ++round) {
-        vorselSeconds[round] = runInteractive(vorsel, lines, size, vorselOutput).seconds;
+        const struct runResult raw = runInteractive(vorsel, lines, size, vorselOutput);
+        vorselSeconds[round] = raw.seconds;
         baselineSeconds[round] = runInteractive(baseline, lines, size, baselineOutput).seconds;
-        humanSeconds[round] = runInteractive(human, lines, size, humanOutput).seconds;
+        const struct runResult readable = runInteractive(human, lines, size, humanOutput);
+        humanSeconds[round] = readable.seconds;
+        peakKilobytes =
+            raw.peakResidentKilobytes > peakKilobytes ? raw.peakResidentKilobytes : peakKilobytes;
+        peakKilobytes = readable.peakResidentKilobytes > peakKilobytes
+                            ? readable.peakResidentKilobytes
+                            : peakKilobytes;
     }
     size_t vorselSize, baselineSize, humanSize;
     char *vorselBytes = readFile(vorselOutput, &vorselSize);
@@ -340,6 +354,7 @@ static void measureThroughput(const struct options *options, const char *directo
            options->lines / humanRate, humanRate);
     printf("  %-34s %8.3f s  %9.0f exchanges/s\n", "baseline client", options->lines / baselineRate,
            baselineRate);
+    printf("  vorsel peak resident memory over the runs: %ld KiB\n", peakKilobytes);
     printf("  outputs of vorsel --output-format 1 and baseline identical: %s\n",
            identical ? "yes" : "NO");
     printf("  ratio vorsel / baseline exchanges per second: %.2f (goal >= 0.70: %s)\n",
@@ -371,6 +386,10 @@ static void measureOneShot(const struct options *options, const char *directory)
     double *baselineSeconds = calloc((size_t)runs, sizeof(double));
     double *pythonSeconds = calloc((size_t)(runs * options->interpreterCount), sizeof(double));
     double *peakKilobytes = calloc((size_t)runs, sizeof(double));
+    double *qtSeconds = calloc((size_t)runs, sizeof(double));
+    double *cSeconds = calloc((size_t)runs, sizeof(double));
+    char *qtStart[] = {(char *)options->qtStart, NULL};
+    char *cStart[] = {(char *)options->cStart, NULL};
     for (int run = 0; run < runs; ++run) {
         const struct runResult result = runOnce(vorsel, output, "V640-SIM01\n");
         vorselSeconds[run] = result.seconds;
@@ -381,6 +400,8 @@ static void measureOneShot(const struct options *options, const char *directory)
                               (char *)options->address, "1401", NULL};
             pythonSeconds[i * runs + run] = runOnce(python, output, "00V640-SIM01\n").seconds;
         }
+        qtSeconds[run] = runOnce(qtStart, output, NULL).seconds;
+        cSeconds[run] = runOnce(cStart, output, NULL).seconds;
     }
     printf("One-shot model number query, process start to exit, %d runs each, interleaved\n", runs);
     printTimes("vorsel --get-model-number", vorselSeconds, runs);
@@ -391,6 +412,8 @@ static void measureOneShot(const struct options *options, const char *directory)
         printTimes(name, pythonSeconds + i * runs, runs);
     }
     const double peakMedian = median(peakKilobytes, runs);
+    printTimes("reference: Qt process start and end", qtSeconds, runs);
+    printTimes("reference: C process start and end", cSeconds, runs);
     printf("  vorsel peak resident memory: median %.0f KiB, max %.0f KiB\n", peakMedian,
            peakKilobytes[runs - 1]);
     const double vorselMedian = median(vorselSeconds, runs);
@@ -406,6 +429,8 @@ static void measureOneShot(const struct options *options, const char *directory)
     free(baselineSeconds);
     free(pythonSeconds);
     free(peakKilobytes);
+    free(qtSeconds);
+    free(cSeconds);
 }
 
 static void usage(void)
@@ -429,16 +454,18 @@ static int isBenchmarkAddress(const char *address)
 
 int main(int argc, char *argv[])
 {
-    struct options options = {BENCH_VORSEL,
-                              BENCH_SIMULATOR,
-                              BENCH_BASELINE,
-                              BENCH_PYTHON_CLIENT,
-                              {NULL},
-                              0,
-                              "127.0.0.200",
-                              10000,
-                              3,
-                              200};
+    struct options options = {
+        .vorsel = BENCH_VORSEL,
+        .simulator = BENCH_SIMULATOR,
+        .baseline = BENCH_BASELINE,
+        .pythonClient = BENCH_PYTHON_CLIENT,
+        .qtStart = BENCH_QT_START,
+        .cStart = BENCH_C_START,
+        .address = "127.0.0.200",
+        .lines = 10000,
+        .rounds = 3,
+        .oneShotRuns = 200,
+    };
     for (int i = 1; i < argc; i += 2) {
         if (i + 1 >= argc) {
             usage();
