@@ -348,11 +348,11 @@ static void measureThroughput(const struct options *options, const char *directo
     const double baselineRate = options->lines / median(baselineSeconds, options->rounds);
     printf("Interactive throughput: %d lines, %d rounds, median of each\n", options->lines,
            options->rounds);
-    printf("  %-34s %8.3f s  %9.0f exchanges/s\n", "vorsel --output-format 1",
+    printf("  %-40s %8.3f s  %9.0f exchanges/s\n", "vorsel --output-format 1",
            options->lines / vorselRate, vorselRate);
-    printf("  %-34s %8.3f s  %9.0f exchanges/s\n", "vorsel (human-readable)",
+    printf("  %-40s %8.3f s  %9.0f exchanges/s\n", "vorsel (human-readable)",
            options->lines / humanRate, humanRate);
-    printf("  %-34s %8.3f s  %9.0f exchanges/s\n", "baseline client", options->lines / baselineRate,
+    printf("  %-40s %8.3f s  %9.0f exchanges/s\n", "baseline client", options->lines / baselineRate,
            baselineRate);
     printf("  vorsel peak resident memory over the runs: %ld KiB\n", peakKilobytes);
     printf("  outputs of vorsel --output-format 1 and baseline identical: %s\n",
@@ -369,7 +369,7 @@ static void printTimes(const char *name, double *seconds, int count)
 {
     const double average = mean(seconds, count);
     const double middle = median(seconds, count);
-    printf("  %-34s median %7.2f ms  mean %7.2f ms  min %7.2f ms  max %7.2f ms\n", name,
+    printf("  %-40s median %7.2f ms  mean %7.2f ms  min %7.2f ms  max %7.2f ms\n", name,
            middle * 1e3, average * 1e3, seconds[0] * 1e3, seconds[count - 1] * 1e3);
 }
 
