@@ -1,7 +1,7 @@
 #include "simharness.h"
 
 #include <QDeadlineTimer>
-#include <QThread>
+#include <QFile>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -93,7 +93,7 @@ QByteArray answersBeforeMarker(Link &link, const QByteArray &bytes, int pieceSiz
     const int step = pieceSize > 0 ? pieceSize : sent.size();
     for (int position = 0; position < sent.size(); position += step) {
         link.send(sent.mid(position, step));
-        QThread::msleep(pieceSize > 0 ? 5 : 0);
+        usleep(pieceSize > 0 ? 5000 : 0);
     }
     const QByteArray answers = link.readUntil("00MARK\r");
     return answers.isEmpty() ? noMarker : answers.chopped(7);
@@ -132,6 +132,14 @@ int Sim::stop(int signalNumber)
     }
     const bool ended = process.state() == QProcess::NotRunning || process.waitForFinished(waitMs);
     return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+qint64 Sim::residentKib()
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
+    const int start = text.indexOf("VmRSS:") + 6;
+    return text.mid(start, text.indexOf(" kB", start) - start).trimmed().toLongLong();
 }
 
 void Sim::finish()

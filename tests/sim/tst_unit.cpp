@@ -1,7 +1,13 @@
-// The unit: each command's response and effect on the state, and each fault mode switched
-// through the control channel between two commands.
+// The unit: each command's response and effect on the state, each fault mode switched through
+// the control channel between two commands, and the state file: loaded at start, saved after
+// every change, always whole.
 #include "simharness.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <csignal>
 #include <numeric>
 
 namespace {
@@ -19,10 +25,10 @@ const QByteArray tag = tagWith(0, "");
 const QByteArray data = "0011223344556677FFEEDDCCBBAA9988";
 const QByteArray model = "00V640-SIM01\r";
 const QByteArray tagWrite = "0300000000045555555555555555\r";
+const QByteArray noTag = "fault no-tag on";
 
-void commandRow(const char *name, const QByteArray &setup, const QByteArray &message,
-                const QByteArray &response, const QByteArray &field = "tag",
-                const QByteArray &value = tag)
+void row(const char *name, const QByteArray &setup, const QByteArray &message,
+         const QByteArray &response, const QByteArray &field = "tag", const QByteArray &value = tag)
 {
     QTest::newRow(name) << setup << message << response << field << value;
 }
@@ -38,24 +44,41 @@ void faultRow(const char *name, bool overPty, const QByteArray &control, const Q
 class UnitTest : public QObject
 {
     Q_OBJECT
-    Sim sim;
+    Sim shared;
     Link program;
+    QTemporaryDir directory;
+    QFile file{directory.filePath(QStringLiteral("unit.state"))};
+    const QString stateOptions = "--listen 127.0.0.120 --control 0 --state " + file.fileName();
+
+    QByteArray contents()
+    {
+        file.open(QIODevice::ReadOnly);
+        const QByteArray bytes = file.readAll();
+        file.close();
+        return bytes;
+    }
 
 private slots:
     // Every fault given at start, then cleared.
     void initTestCase()
     {
-        QVERIFY(sim.start("--listen 127.0.0.110 --port 0 --pty --control 0 --no-tag --delay 50 "
-                          "--split 3:20 --ignore-every 4 --close --bad-byte --trailing 0a0d"));
-        QCOMPARE(sim.control("faults"),
+        QVERIFY(shared.start("--listen 127.0.0.110 --port 0 --pty --control 0 --no-tag --delay 50 "
+                             "--split 3:20 --ignore-every 4 --close --bad-byte --trailing 0a0d"));
+        QCOMPARE(shared.control("faults"),
                  QByteArray("ok no-tag=on delay=50 split=3,20 ignore-every=4 "
                             "close=on bad-byte=on trailing=0A0D"));
-        QCOMPARE(sim.control("fault clear"), ok);
-        QVERIFY(program.open(sim.ready("tcp")));
+        QCOMPARE(shared.control("fault clear"), ok);
+        QVERIFY(program.open(shared.ready("tcp")));
     }
 
-    void init() { QCOMPARE(sim.control("set tag " + tag), ok); }
-    void cleanupTestCase() { sim.finish(); }
+    void init()
+    {
+        QCOMPARE(shared.control("set tag " + tag), ok);
+        file.remove();
+    }
+    // A row that failed half-way leaves no fault on for the next.
+    void cleanup() { QCOMPARE(shared.control("fault clear"), ok); }
+    void cleanupTestCase() { shared.finish(); }
 
     // The control line that switches the fault on, the bytes sent over TCP or the pty, all that
     // comes back (with a pause after the first bytes when pauseMs > 0).
@@ -67,13 +90,12 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<int>("beforePause");
         QTest::addColumn<int>("pauseMs");
-        faultRow("no tag: read", false, "fault no-tag on", "010000000004\r", "72\r");
-        faultRow("no tag: write", false, "fault no-tag on", "0200000000040011223344556677\r",
-                 "72\r");
-        faultRow("no tag: same-write", false, "fault no-tag on", tagWrite, "72\r");
-        faultRow("no tag: byte-write", false, "fault no-tag on", "04000011\r", "72\r");
-        faultRow("no tag: format first", false, "fault no-tag on", "01000000000x\r", "14\r");
-        faultRow("no tag: model number", false, "fault no-tag on", "1401\r", model);
+        faultRow("no tag: read", false, noTag, "010000000004\r", "72\r");
+        faultRow("no tag: write", false, noTag, "0200000000040011223344556677\r", "72\r");
+        faultRow("no tag: same-write", false, noTag, tagWrite, "72\r");
+        faultRow("no tag: byte-write", false, noTag, "04000011\r", "72\r");
+        faultRow("no tag: format first", false, noTag, "01000000000x\r", "14\r");
+        faultRow("no tag: model number", false, noTag, "1401\r", model);
         faultRow("delay", false, "fault delay 800", "1401\r", model, 0, 300);
         faultRow("split", false, "fault split 5 300", "1401\r", model, 5, 100);
         faultRow("ignore every 3rd", false, "fault ignore-every 3",
@@ -100,24 +122,24 @@ private slots:
         QFETCH(int, beforePause);
         QFETCH(int, pauseMs);
         Link pty;
-        QVERIFY(!overPty || pty.open(sim.ready("pty")));
+        QVERIFY(!overPty || pty.open(shared.ready("pty")));
         Link &link = overPty ? pty : program;
         QCOMPARE(link.exchange("10BEFORE"), QByteArray("00BEFORE\r"));
-        QCOMPARE(sim.control(control), ok);
+        QCOMPARE(shared.control(control), ok);
         link.send(sent);
         QCOMPARE(link.readCount(beforePause), expected.left(beforePause));
         QVERIFY(pauseMs == 0 || link.quietFor(pauseMs));
         // Answered while a response is held back or under way.
-        QCOMPARE(sim.control("get tag"), "ok " + tag);
+        QCOMPARE(shared.control("get tag"), "ok " + tag);
         QCOMPARE(link.readCount(expected.size() - beforePause), expected.mid(beforePause));
         if (control == "fault close on" && !overPty) {
             QVERIFY(link.closedByPeer());
             link.close();
-            QVERIFY(link.open(sim.ready("tcp")));
+            QVERIFY(link.open(shared.ready("tcp")));
         }
-        QCOMPARE(sim.control("fault clear"), ok);
+        QCOMPARE(shared.control("fault clear"), ok);
         QCOMPARE(link.exchange("10AFTER"), QByteArray("00AFTER\r"));
-        QCOMPARE(sim.control("get tag"), "ok " + tag);
+        QCOMPARE(shared.control("get tag"), "ok " + tag);
     }
 
     // A field set first, the message and its response, then a field and its value.
@@ -129,59 +151,54 @@ private slots:
         QTest::addColumn<QByteArray>("field");
         QTest::addColumn<QByteArray>("value");
         const QByteArray ip = "192168001200";
-        commandRow("read pages 1, 2, 17", "", "01000004000C", "00" + tag.left(32) + tag.right(16));
-        commandRow("read pages 1 to 16", "", "01000003FFFC", "00" + tag.left(256));
-        commandRow("read 17 pages", "", "01000007FFFC", "7B");
-        commandRow("read, bit below page 1", "", "010000000002", "7B");
-        commandRow("read, bit above page 17", "", "010000080000", "7B");
-        commandRow("read, empty mask", "", "010000000000", "7B");
-        commandRow("read, lower-case mask", "", "01000000000c", "14");
-        commandRow("write pages 16, 17", "", "020000060000" + data, "00", "tag",
-                   tagWith(120, data));
-        commandRow("write, data for 1 of 2 pages", "", "020000000018" + data.left(16), "14");
-        commandRow("write, non-hex data", "", "020000000004001122334455667G", "14");
-        commandRow("same-write", "", "03000007FFFC" + data.left(16), "00", "tag",
-                   data.left(16).repeated(17));
-        commandRow("byte-write", "", "040006A1A2A3A4", "00", "tag", tagWith(6, "A1A2A3A4"));
-        commandRow("byte-write, last byte", "", "040086B1B2", "00", "tag", tagWith(0x86, "B1B2"));
-        commandRow("byte-write past the end", "", "040087B1B2", "7B");
-        commandRow("byte-write, odd digits", "", "040000B1B", "14");
-        commandRow("test", "", "10hello unit 1", "00hello unit 1");
-        commandRow("model", "model V640-TEST 2", "1401", "00V640-TEST 2");
-        commandRow("firmware", "firmware 010A", "1402", "00010A");
-        commandRow("MAC address", "mac 001122AABBCC", "1403", "00001122AABBCC");
-        commandRow("DIP switch", "dip 01", "1410", "0001");
-        commandRow("DIP IP address", "ip-dip 010000000001", "1411", "00010000000001");
-        commandRow("DIP subnet mask", "mask-dip 255255000000", "1412", "00255255000000");
-        commandRow("ROM IP address", "ip-rom 172016005009", "1413", "00172016005009");
-        commandRow("ROM subnet mask", "mask-rom 255255255128", "1414", "00255255255128");
-        commandRow("memory status", "memory 00", "1420", "0000");
-        commandRow("antenna status", "antenna 00", "1421", "0000");
-        commandRow("noise level", "noise 42", "40", "0042");
-        commandRow("last command", "last-command 7F", "15", "007F", "last-command", "15");
-        commandRow("last command, failed", "", "A300999000000000", "9A", "last-command", "A300");
-        commandRow("history", "history 0001 0002 0003", "16", "00000100020003", "history",
-                   "0002 0003 0003");
-        commandRow("history, failure", "history 0000 0000 0000", "99", "14", "history",
-                   "0001 0000 0001");
-        commandRow("history, at most FFFF", "history FFFF FFFE 0001", "10", "00", "history",
-                   "FFFF FFFF 0001");
-        commandRow("clear history", "history 0005 0004 0001", "17", "00", "history",
-                   "0000 0000 0000");
-        commandRow("reset", "", "7F", "00");
-        commandRow("web password", "", "A2my pass 1", "00", "password", "my pass 1");
-        commandRow("web password, too long", "password x", "A2" + QByteArray(17, 'p'), "14",
-                   "password", "x");
-        commandRow("set IP address", "", "A300010000000001", "00", "ip-rom", "010000000001");
-        commandRow("set subnet mask", "", "A301255255255000", "00", "mask-rom", "255255255000");
-        commandRow("IP address octet over 255", "ip-rom " + ip, "A300256000000001", "9A", "ip-rom",
-                   ip);
-        commandRow("IP address with a letter", "ip-rom " + ip, "A30019216800120X", "14", "ip-rom",
-                   ip);
-        commandRow("code 13", "", "13", "7E");
-        commandRow("unknown code", "", "99", "14");
-        commandRow("single character", "", "1", "14");
-        commandRow("parameter where none belongs", "", "1401X", "14");
+        row("read pages 1, 2, 17", "", "01000004000C", "00" + tag.left(32) + tag.right(16));
+        row("read pages 1 to 16", "", "01000003FFFC", "00" + tag.left(256));
+        row("read 17 pages", "", "01000007FFFC", "7B");
+        row("read, bit below page 1", "", "010000000002", "7B");
+        row("read, bit above page 17", "", "010000080000", "7B");
+        row("read, empty mask", "", "010000000000", "7B");
+        row("read, lower-case mask", "", "01000000000c", "14");
+        row("write pages 16, 17", "", "020000060000" + data, "00", "tag", tagWith(120, data));
+        row("write, data for 1 of 2 pages", "", "020000000018" + data.left(16), "14");
+        row("write, non-hex data", "", "020000000004001122334455667G", "14");
+        row("same-write", "", "03000007FFFC" + data.left(16), "00", "tag",
+            data.left(16).repeated(17));
+        row("byte-write", "", "040006A1A2A3A4", "00", "tag", tagWith(6, "A1A2A3A4"));
+        row("byte-write, last byte", "", "040086B1B2", "00", "tag", tagWith(0x86, "B1B2"));
+        row("byte-write past the end", "", "040087B1B2", "7B");
+        row("byte-write, odd digits", "", "040000B1B", "14");
+        row("test", "", "10hello unit 1", "00hello unit 1");
+        row("model", "model V640-TEST 2", "1401", "00V640-TEST 2");
+        row("firmware", "firmware 010A", "1402", "00010A");
+        row("MAC address", "mac 001122AABBCC", "1403", "00001122AABBCC");
+        row("DIP switch", "dip 01", "1410", "0001");
+        row("DIP IP address", "ip-dip 010000000001", "1411", "00010000000001");
+        row("DIP subnet mask", "mask-dip 255255000000", "1412", "00255255000000");
+        row("ROM IP address", "ip-rom 172016005009", "1413", "00172016005009");
+        row("ROM subnet mask", "mask-rom 255255255128", "1414", "00255255255128");
+        row("memory status", "memory 00", "1420", "0000");
+        row("antenna status", "antenna 00", "1421", "0000");
+        row("noise level", "noise 42", "40", "0042");
+        row("last command", "last-command 7F", "15", "007F", "last-command", "15");
+        row("last command, failed", "", "A300999000000000", "9A", "last-command", "A300");
+        row("history", "history 0001 0002 0003", "16", "00000100020003", "history",
+            "0002 0003 0003");
+        row("history, failure", "history 0000 0000 0000", "99", "14", "history", "0001 0000 0001");
+        row("history, at most FFFF", "history FFFF FFFE 0001", "10", "00", "history",
+            "FFFF FFFF 0001");
+        row("clear history", "history 0005 0004 0001", "17", "00", "history", "0000 0000 0000");
+        row("reset", "", "7F", "00");
+        row("web password", "", "A2my pass 1", "00", "password", "my pass 1");
+        row("web password, too long", "password x", "A2" + QByteArray(17, 'p'), "14", "password",
+            "x");
+        row("set IP address", "", "A300010000000001", "00", "ip-rom", "010000000001");
+        row("set subnet mask", "", "A301255255255000", "00", "mask-rom", "255255255000");
+        row("IP address octet over 255", "ip-rom " + ip, "A300256000000001", "9A", "ip-rom", ip);
+        row("IP address with a letter", "ip-rom " + ip, "A30019216800120X", "14", "ip-rom", ip);
+        row("code 13", "", "13", "7E");
+        row("unknown code", "", "99", "14");
+        row("single character", "", "1", "14");
+        row("parameter where none belongs", "", "1401X", "14");
     }
 
     void command()
@@ -191,9 +208,9 @@ private slots:
         QFETCH(QByteArray, response);
         QFETCH(QByteArray, field);
         QFETCH(QByteArray, value);
-        QVERIFY(setup.isEmpty() || sim.control("set " + setup) == "ok");
+        QVERIFY(setup.isEmpty() || shared.control("set " + setup) == "ok");
         QCOMPARE(program.exchange(message), response + '\r');
-        QCOMPARE(sim.control("get " + field), "ok " + value);
+        QCOMPARE(shared.control("get " + field), "ok " + value);
     }
 
     void nakResendsThePreviousResponse()
@@ -202,11 +219,69 @@ private slots:
         const QByteArray response = program.readUntil();
         QCOMPARE(response, addressed(1, "00" + tag.left(16)));
         // A response built anew would hold the changed page.
-        QCOMPARE(sim.control("page 0 FFFFFFFFFFFFFFFF"), ok);
+        QCOMPARE(shared.control("page 0 FFFFFFFFFFFFFFFF"), ok);
         program.send(addressed(1, "12"));
         QCOMPARE(program.readUntil(), response);
         QCOMPARE(program.exchange("99"), QByteArray("14\r"));
         QCOMPARE(program.exchange("12"), QByteArray("14\r"));
+    }
+
+    void stateSurvivesAKill()
+    {
+        QByteArray state;
+        {
+            Sim sim;
+            QVERIFY(sim.start(stateOptions));
+            QCOMPARE(sim.control("set model V640-KEPT 7"), ok);
+            Link client(sim.ready("tcp"));
+            QCOMPARE(client.exchange("0200000400080011223344556677DEADBEEF01020304"),
+                     QByteArray("00\r"));
+            QCOMPARE(client.exchange("A2secret word"), QByteArray("00\r"));
+            state = sim.control("state");
+            QCOMPARE(sim.stop(SIGKILL), -1);
+        }
+        Sim sim;
+        QVERIFY(sim.start(stateOptions));
+        QCOMPARE(sim.control("state"), state);
+        QCOMPARE(QDir(directory.path()).entryList(QDir::Files), QStringList{"unit.state"});
+    }
+
+    void malformedFileStopsTheStartAndIsKept()
+    {
+        const QByteArray malformed = "# by hand\n\nmodel X\npage 17 0000000000000000\n";
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(malformed) > 0);
+        file.close();
+        Sim sim;
+        QVERIFY(!sim.start(stateOptions));
+        QCOMPARE(sim.stop(), 1);
+        QVERIFY2(sim.errors().contains("line 4"), sim.errors().constData());
+        QCOMPARE(contents(), malformed);
+    }
+
+    // Read over and over while every command saves, and after a kill: never a part of a file.
+    void fileIsAlwaysWhole()
+    {
+        constexpr int wholeFileLines = 1 + 13 + 1 + 17;
+        Sim sim;
+        QVERIFY(sim.start(stateOptions));
+        Link client(sim.ready("tcp"));
+        QByteArray burst;
+        for (int index = 0; index < 300; ++index) {
+            burst += "03000007FFFC" + QByteArray::number(index).rightJustified(16, '0') + '\r';
+        }
+        client.send(burst);
+        const QDeadlineTimer deadline(waitMs);
+        for (int answers = 0; answers < 150;) {
+            QVERIFY(!deadline.hasExpired());
+            QCOMPARE(contents().count('\n'), wholeFileLines);
+            answers += client.readUntil("\r", 0).isEmpty() ? 0 : 1;
+        }
+        QCOMPARE(sim.stop(SIGKILL), -1);
+        QCOMPARE(contents().count('\n'), wholeFileLines);
+        Sim restarted;
+        QVERIFY(restarted.start(stateOptions));
+        const QByteArray reloaded = restarted.control("get tag");
+        QCOMPARE(reloaded, "ok " + reloaded.mid(3, 16).repeated(17));
     }
 };
 
