@@ -85,48 +85,51 @@ READER_SEEDS = {
     "no_cr": b"0" * 400,
 }
 
+# Each seed is a list of operations, run in order on one frame buffer.
 WRITER_SEEDS = {
-    "build_by_fields": init(278) + message(b"1401") + op(SET_NODE, 0, u32(1)) + op(SEAL),
-    "init_sizes": init(2, NO_NODE) + init(7) + init(279) + init(279, NO_NODE) + init(3, NO_NODE)
-    + init(8),
-    "message_lengths": init(278) + message(b"", length=0) + message(b"1" * 273)
-    + message(b"1" * 272) + op(SEAL),
-    "soh_message_makes_addressed": init(278, NO_NODE) + message(SOH + b"011401") + op(SEAL),
-    "node_out_of_range": init(278, NO_NODE) + op(SET_NODE, 0, u32(40)) + init(278)
-    + op(SET_NODE, 0, u32(40)) + op(SET_NODE, 0, u32(31)),
-    "fcs_values": init(278) + message(b"1401") + op(SET_FCS, 0, u32(256))
-    + op(SET_FCS, 0, u32(5)) + init(278, NO_NODE) + message(b"1401") + op(SET_FCS, 0, u32(5)),
-    "code_then_parameters": init(278) + op(SET_CODE, 0, u32(0x0100))
-    + parameter(SET_CMD_PARAM, b"0000000")
-    + parameter(SET_CMD_PARAM, b"000000004") + parameter(SET_CMD_PARAM, b"00000004")
-    + op(SEAL),
-    "null_parameter_cuts": init(278) + message(b"10ABCD") + parameter(SET_CMD_PARAM, b"",
-                                                                       NULL_ARGUMENT) + op(SEAL),
-    "password_lengths": init(278) + op(SET_CODE, 0, u32(0xA2)) + parameter(SET_CMD_PARAM, b"P" * 17)
-    + parameter(SET_CMD_PARAM, b"P" * 16) + init(278) + op(SET_CODE, 0, u32(0xA1))
-    + parameter(SET_CMD_PARAM, b""),
-    "no_table_code": init(278, NO_NODE) + message(b"XY") + parameter(SET_CMD_PARAM, b"1234"),
-    "room_for_parameters": init(12) + op(SET_CODE, 0, u32(0x10)) + parameter(SET_CMD_PARAM, b"ABCDE")
-    + parameter(SET_CMD_PARAM, b"ABCD") + op(SEAL),
-    "response_parameter": init(278) + op(SET_CODE, 0, u32(0x00))
-    + parameter(SET_RESP_PARAM, b"0123456789ABCDEFGHIJ") + op(SEAL) + init(278)
-    + op(SET_CODE, 0, u32(0x72)) + parameter(SET_RESP_PARAM, b"1"),
-    "load_then_write": op(LOAD, 0, u16(10), addressed(1, b"1401")) + message(b"16") + op(SEAL),
-    "null_frames": init(8, NULL_FRAME) + op(SET_NODE, NULL_FRAME, u32(40))
-    + message(b"10", NULL_FRAME) + op(SET_CODE, NULL_FRAME, u32(0x10000))
-    + op(SET_FCS, NULL_FRAME, u32(7)) + parameter(SET_CMD_PARAM, b"", NULL_FRAME),
-    "build_commands": build(BUILD_CMD, 1, 0x1401) + build(BUILD_CMD, 1, 0x10, b"1234")
-    + build(BUILD_CMD, 0, 0x1401) + build(BUILD_CMD, 32, 0x1401) + build(BUILD_CMD, 1, 0x10000)
-    + build(BUILD_CMD, 1, 0x1234) + build(BUILD_CMD, 1, 0x10, flags=NULL_ARGUMENT),
-    "build_page_masks": build(BUILD_CMD, 1, 0x0100, b"0000000") + build(BUILD_CMD, 1, 0x0100,
-                                                                     b"00000004")
-    + build(BUILD_CMD, 1, 0x0100, b"000000004"),
-    "build_responses": build(BUILD_RESP, 1, 0x00) + build(BUILD_RESP, 1, 0x72, b"1")
-    + build(BUILD_RESP, 1, 0x1401),
-    "build_largest": build(BUILD_CMD, 1, 0x10, b"T" * 270) + build(BUILD_CMD, 1, 0x10, b"T" * 271),
-    "build_cr_in_parameter": build(BUILD_CMD, 1, 0x10, b"AB\rCD") + build(BUILD_CMD, 0, 0x10,
-                                                                         b"\rCD")
-    + build(BUILD_CMD, 1, 0x10, b"\r"),
+    "build_by_fields": [init(278), message(b"1401"), op(SET_NODE, 0, u32(1)), op(SEAL)],
+    "init_sizes": [init(2, NO_NODE), init(7), init(279), init(279, NO_NODE), init(3, NO_NODE),
+                   init(8)],
+    "message_lengths": [init(278), message(b"", length=0), message(b"1" * 273),
+                        message(b"1" * 272), op(SEAL)],
+    "soh_message_makes_addressed": [init(278, NO_NODE), message(SOH + b"011401"), op(SEAL)],
+    "node_out_of_range": [init(278, NO_NODE), op(SET_NODE, 0, u32(40)), init(278),
+                          op(SET_NODE, 0, u32(40)), op(SET_NODE, 0, u32(31))],
+    "fcs_values": [init(278), message(b"1401"), op(SET_FCS, 0, u32(256)), op(SET_FCS, 0, u32(5)),
+                   init(278, NO_NODE), message(b"1401"), op(SET_FCS, 0, u32(5))],
+    "code_then_parameters": [init(278), op(SET_CODE, 0, u32(0x0100)),
+                             parameter(SET_CMD_PARAM, b"0000000"),
+                             parameter(SET_CMD_PARAM, b"000000004"),
+                             parameter(SET_CMD_PARAM, b"00000004"), op(SEAL)],
+    "null_parameter_cuts": [init(278), message(b"10ABCD"),
+                            parameter(SET_CMD_PARAM, b"", NULL_ARGUMENT), op(SEAL)],
+    "password_lengths": [init(278), op(SET_CODE, 0, u32(0xA2)),
+                         parameter(SET_CMD_PARAM, b"P" * 17), parameter(SET_CMD_PARAM, b"P" * 16),
+                         init(278), op(SET_CODE, 0, u32(0xA1)), parameter(SET_CMD_PARAM, b"")],
+    "no_table_code": [init(278, NO_NODE), message(b"XY"), parameter(SET_CMD_PARAM, b"1234")],
+    "room_for_parameters": [init(12), op(SET_CODE, 0, u32(0x10)),
+                            parameter(SET_CMD_PARAM, b"ABCDE"), parameter(SET_CMD_PARAM, b"ABCD"),
+                            op(SEAL)],
+    "response_parameter": [init(278), op(SET_CODE, 0, u32(0x00)),
+                           parameter(SET_RESP_PARAM, b"0123456789ABCDEFGHIJ"), op(SEAL),
+                           init(278), op(SET_CODE, 0, u32(0x72)),
+                           parameter(SET_RESP_PARAM, b"1")],
+    "load_then_write": [op(LOAD, 0, u16(10), addressed(1, b"1401")), message(b"16"), op(SEAL)],
+    "null_frames": [init(8, NULL_FRAME), op(SET_NODE, NULL_FRAME, u32(40)),
+                    message(b"10", NULL_FRAME), op(SET_CODE, NULL_FRAME, u32(0x10000)),
+                    op(SET_FCS, NULL_FRAME, u32(7)), parameter(SET_CMD_PARAM, b"", NULL_FRAME)],
+    "build_commands": [build(BUILD_CMD, 1, 0x1401), build(BUILD_CMD, 1, 0x10, b"1234"),
+                       build(BUILD_CMD, 0, 0x1401), build(BUILD_CMD, 32, 0x1401),
+                       build(BUILD_CMD, 1, 0x10000), build(BUILD_CMD, 1, 0x1234),
+                       build(BUILD_CMD, 1, 0x10, flags=NULL_ARGUMENT)],
+    "build_page_masks": [build(BUILD_CMD, 1, 0x0100, b"0000000"),
+                         build(BUILD_CMD, 1, 0x0100, b"00000004"),
+                         build(BUILD_CMD, 1, 0x0100, b"000000004")],
+    "build_responses": [build(BUILD_RESP, 1, 0x00), build(BUILD_RESP, 1, 0x72, b"1"),
+                        build(BUILD_RESP, 1, 0x1401)],
+    "build_largest": [build(BUILD_CMD, 1, 0x10, b"T" * 270), build(BUILD_CMD, 1, 0x10, b"T" * 271)],
+    "build_cr_in_parameter": [build(BUILD_CMD, 1, 0x10, b"AB\rCD"), build(BUILD_CMD, 0, 0x10, b"\rCD"),
+                              build(BUILD_CMD, 1, 0x10, b"\r")],
 }
 
 # Command table indices of the report target.
@@ -174,5 +177,5 @@ def write(target, seeds):
 
 
 write("frame_readers", READER_SEEDS)
-write("frame_writers", WRITER_SEEDS)
+write("frame_writers", {name: b"".join(operations) for name, operations in WRITER_SEEDS.items()})
 write("response_report", REPORT_SEEDS)
