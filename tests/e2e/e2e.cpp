@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -288,7 +289,8 @@ void runRow(int lastOctet, const QStringList &wrapper)
     QByteArray received;
     qint64 peak = -1;
     bool started = false;
-    for (const QByteArray &step : steps) {
+    // The last step only makes sure that vorsel has started.
+    for (const QByteArray &step : steps + QByteArrayList{"."}) {
         const QByteArray text = step.mid(1);
         if (!started && !step.startsWith('!')) {
             started = vorsel.start(QStringList{QStringLiteral("--target"), target} + options, input,
@@ -310,13 +312,11 @@ void runRow(int lastOctet, const QStringList &wrapper)
         } else if (step == "~") {
             QVERIFY2(vorsel.quietFor(300), vorsel.output.constData());
         } else if (step.startsWith('#')) {
-            const QDeadlineTimer deadline(boundMs);
-            while (simulator.received().size() < text.toInt() && !deadline.hasExpired()) {
-                QThread::msleep(10);
-            }
-            QVERIFY2(simulator.received().size() >= text.toInt(), step.constData());
+            QTRY_VERIFY_WITH_TIMEOUT(simulator.received().size() >= text.toInt(), boundMs);
         } else if (step == "$") {
             vorsel.endInput();
+        } else if (step == "-" || step == "+") {
+            QCOMPARE(::kill(pid_t(vorsel.process.processId()), step == "-" ? SIGSTOP : SIGCONT), 0);
         } else if (step == "^") {
             const qint64 now = vorsel.peakKilobytes();
             QVERIFY(now > 0);
@@ -325,12 +325,8 @@ void runRow(int lastOctet, const QStringList &wrapper)
             QVERIFY2(sanitized() || now - peak < 8 * 1024,
                      qPrintable(QStringLiteral("peak grew from %1 to %2 kB").arg(peak).arg(now)));
         } else {
-            QFAIL(step.constData());
+            QCOMPARE(step, QByteArray("."));
         }
-    }
-    if (!started) {
-        QVERIFY(
-            vorsel.start(QStringList{QStringLiteral("--target"), target} + options, input, file));
     }
     QVERIFY2(vorsel.finish(), vorsel.output.constData());
     if (simulator.process.state() == QProcess::Running) {

@@ -40,10 +40,12 @@ void FaultTest::faults_data()
            {"1401"});
     addRow("delay over the time-out", "-i 1000 --get-model-number", {"!fault delay 1500"}, {"1401"},
            4);
-    // The prompt comes back and the status stays; the next line goes out over a new link.
+    // The prompt comes back and the status stays; the next line goes out over a new link. While
+    // vorsel is stopped, bytes arrive on that link together with the line: they are dropped as
+    // the line goes out.
     addRow("delay over the time-out, interactive", "-i 1000",
-           {"!fault delay 1500", "=> ", "<1401\n", "=> ", "!fault delay 0", "<1402\n", "=1.05\n> ",
-            "$"},
+           {"!fault delay 1500", "=> ", "<1401\n", "=> ", "!fault delay 0", "-", "!send 3030",
+            "<1402\n", "~", "+", "=1.05\n> ", "$"},
            {"1401", "1402"}, 0, Terminal);
     // A response whose first CR is its first byte never completes.
     addRow("CR at index 0", "-i 1000 --get-model-number", {"!respond 0D30300D"}, {"1401"}, 4);

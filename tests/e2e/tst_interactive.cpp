@@ -23,6 +23,10 @@ private slots:
     void sessions() { e2e::runRow(20); }
     void lineWithoutLink_data();
     void lineWithoutLink();
+    void closedDescriptors_data();
+    // Started with standard input and output closed, as a careless service manager may do: the
+    // link must not take their numbers, or reports would go to the unit.
+    void closedDescriptors() { e2e::runRow(22, {"sh", "-c", "exec \"$0\" \"$@\" <&- >&-"}); }
 };
 
 void InteractiveTest::sessions_data()
@@ -189,6 +193,13 @@ void InteractiveTest::lineWithoutLink()
     QCOMPARE(vorsel.errors, QByteArray());
     QCOMPARE(vorsel.output, output);
     QCOMPARE(vorsel.process.exitCode(), status);
+}
+
+void InteractiveTest::closedDescriptors_data()
+{
+    e2e::addColumns();
+    addRow("interactive", "", {});
+    addRow("one-shot", "--get-model-number", {}, {"1401"});
 }
 
 QTEST_GUILESS_MAIN(InteractiveTest)

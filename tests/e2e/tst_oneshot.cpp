@@ -31,17 +31,12 @@ const QByteArray report1 = " 1: 01 23 45 67 89 AB CD EF\n";
 const QByteArray report2 = " 2: FE DC BA 98 76 54 32 10\n";
 const QByteArray report17 = "17: 00 11 22 33 AA BB CC DD\n";
 
-QString many(char character, int count)
-{
-    return QString(count, QLatin1Char(character));
-}
-
 } // namespace
 
 void OneShotTest::reports_data()
 {
     e2e::addColumns();
-    const QString all16 = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16 " + many('0', 256);
+    const QString all16 = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16 " + QString(256, '0');
     addRow("read pages 1 and 2", "-r 1,2", {page1, page2, "=" + report1 + report2},
            {"01000000000C"});
     addRow("read pages 17 and 1", "--read 17,1", {page1, page17, "=" + report1 + report17},
@@ -56,10 +51,10 @@ void OneShotTest::reports_data()
     addRow("byte-write at 87", "-b 87 5a", {ok}, {"0400875A"});
     addRow("byte-write at 7", "--byte-write 7 0102", {ok}, {"0400070102"});
     addRow("byte-write at a", "-b a ff", {ok}, {"04000AFF"});
-    addRow("byte-write 128 bytes", "-b 0 " + many('F', 256), {ok},
+    addRow("byte-write 128 bytes", "-b 0 " + QString(256, 'F'), {ok},
            {"040000" + QByteArray(256, 'F')});
     addRow("test keeps the case", "--test aBc", {"=aBc\n"}, {"10aBc"});
-    addRow("test of 270 characters", "--test " + many('A', 270),
+    addRow("test of 270 characters", "--test " + QString(270, 'A'),
            {"=" + QByteArray(270, 'A') + "\n"}, {"10" + QByteArray(270, 'A')});
     addRow("test without text", "--test=", {"=\n"}, {"10"});
     addRow("nak", "--nak", {"!respond 3030414243440D", "=last response: 00ABCD\n"}, {"12"});
@@ -126,7 +121,7 @@ void OneShotTest::reports_data()
            {"!fault trailing 30300D", "=1401\t00V640-SIM01\n"}, {"1401"});
     // The last in table order, which is neither the first nor the last given.
     addRow("several operations", "--nak --reset --get-model-number", {ok}, {"7F"});
-    addRow("an earlier operation that does not build", "--test " + many('A', 271) + " --reset",
+    addRow("an earlier operation that does not build", "--test " + QString(271, 'A') + " --reset",
            {ok}, {"7F"});
 
     addRow("node-number 17 over TCP", "-n 17 --get-model-number", {model}, {"1401"});
@@ -156,23 +151,23 @@ void OneShotTest::refusals_data()
                               "--read=",
                               "-w 1,18 0011223344556677",
                               "-w 1 001122",
-                              "-w 1 " + many('0', 258),
+                              "-w 1 " + QString(258, '0'),
                               "-s 1,2 001122334455667788",
                               "-b 88 00",
                               "-b zz 00",
                               "-b 0",
-                              "--test " + many('A', 271),
+                              "--test " + QString(271, 'A'),
                               "--test a\tb",
                               "--test ab\rcd",
                               "--test 10\u20ac",
                               "-w 1 00112233 4455667\u20ac",
-                              "--set-web-password " + many('p', 17),
+                              "--set-web-password " + QString(17, 'p'),
                               "--set-web-password pw\u20ac",
                               "--set-ip-address 300.1.1.1",
                               "--set-ip-address fd00::1",
                               "--set-subnet-mask 255.255.255.256",
                               "--get-model-number -r 0",
-                              "--reset --set-web-password " + many('p', 17),
+                              "--reset --set-web-password " + QString(17, 'p'),
                               "-n 18",
                               "-c 9600X",
                               "-n 18 -i 1 -o 7 -r 0"};
@@ -193,21 +188,18 @@ void OneShotTest::commandLine_data()
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<QByteArray>("error");
 
-    const QByteArray version = "vorsel 20.4.1.68\n";
-    const QByteArray help = "-r, --read <peges>";
-    QTest::newRow("version") << "--version" << 0 << version << QByteArray();
-    QTest::newRow("version beside an operation") << "--reset -v" << 0 << version << QByteArray();
-    QTest::newRow("help") << "--help" << 0 << help << QByteArray();
-    QTest::newRow("help beside an operation")
-        << "--get-model-number -h" << 0 << QByteArray("Getting the Model Number.") << QByteArray();
-    QTest::newRow("unknown option")
-        << "--no-such-option" << 1 << QByteArray() << QByteArray("no-such-option");
-    QTest::newRow("unknown short option")
-        << "-x --get-model-number" << 1 << QByteArray() << QByteArray("'x'");
-    QTest::newRow("missing value")
-        << "--get-model-number --node-number" << 1 << QByteArray() << QByteArray("node-number");
-    QTest::newRow("value for an option without one")
-        << "--reset=1" << 1 << QByteArray() << QByteArray("reset");
+    const auto row = [](const char *arguments, int status, const char *output, const char *error) {
+        QTest::newRow(arguments) << QString(arguments) << status << QByteArray(output)
+                                 << QByteArray(error);
+    };
+    row("--version", 0, "vorsel 20.4.1.68\n", "");
+    row("--reset -v", 0, "vorsel 20.4.1.68\n", "");
+    row("--help", 0, "-r, --read <peges>", "");
+    row("--get-model-number -h", 0, "Getting the Model Number.", "");
+    row("--no-such-option", 1, "", "no-such-option");
+    row("-x --get-model-number", 1, "", "'x'");
+    row("--get-model-number --node-number", 1, "", "node-number");
+    row("--reset=1", 1, "", "reset");
 }
 
 void OneShotTest::commandLine()
