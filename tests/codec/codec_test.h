@@ -28,8 +28,11 @@ inline char *guarded(const std::string &bytes)
     static void *const pages =
         mmap(nullptr, 8 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     static int next = 0;
+    if (pages == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
     char *start = static_cast<char *>(pages) + 2 * page * static_cast<std::size_t>(next++ % 4);
-    if (pages == MAP_FAILED || mprotect(start + page, page, PROT_NONE) != 0) {
+    if (mprotect(start + page, page, PROT_NONE) != 0) {
         throw std::bad_alloc();
     }
     std::fill(start, start + page, filler);
