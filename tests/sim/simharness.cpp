@@ -134,11 +134,11 @@ int Sim::stop(int signalNumber)
     return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-qint64 Sim::residentKib()
+qint64 Sim::peakResidentKib()
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
     const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
-    const int start = text.indexOf("VmRSS:") + 6;
+    const int start = text.indexOf("VmHWM:") + 6;
     return text.mid(start, text.indexOf(" kB", start) - start).trimmed().toLongLong();
 }
 

@@ -78,8 +78,8 @@ public:
     // The exit status once it ended after the signal (0: none); -1 for a crash or no end in time.
     int stop(int signalNumber = 0);
     QByteArray errors() { return errorText += process.readAllStandardError(); }
-    // Its resident memory in kibibytes.
-    qint64 residentKib();
+    // The most memory it held resident so far, in kibibytes.
+    qint64 peakResidentKib();
     // Fails the running test unless it ends with 0 on SIGTERM (if still running) and printed
     // no sanitizer report.
     void finish();
