@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -44,6 +45,7 @@ struct options
     int lines;
     int rounds;
     int oneShotRuns;
+    int cpu;
 };
 
 struct runResult
@@ -435,13 +437,14 @@ static void measureOneShot(const struct options *options, const char *directory)
 
 static void usage(void)
 {
-    fprintf(stderr,
-            "usage: bench_driver [--address 127.0.0.N] [--lines N] [--rounds N] [--runs N]\n"
-            "                    [--python INTERPRETER]... [--vorsel PATH] [--simulator PATH]\n"
-            "                    [--baseline PATH] [--python-client PATH]\n"
-            "N of the address: 200 to 219. --python may be given up to %d times "
-            "(default /usr/bin/python3).\n",
-            maximumInterpreters);
+    fprintf(
+        stderr,
+        "usage: bench_driver [--address 127.0.0.N] [--lines N] [--rounds N] [--runs N] [--cpu N]\n"
+        "                    [--python INTERPRETER]... [--vorsel PATH] [--simulator PATH]\n"
+        "                    [--baseline PATH] [--python-client PATH]\n"
+        "N of the address: 200 to 219. --python may be given up to %d times "
+        "(default /usr/bin/python3).\n",
+        maximumInterpreters);
     exit(1);
 }
 
@@ -465,6 +468,7 @@ int main(int argc, char *argv[])
         .lines = 10000,
         .rounds = 3,
         .oneShotRuns = 200,
+        .cpu = -1,
     };
     for (int i = 1; i < argc; i += 2) {
         if (i + 1 >= argc) {
@@ -482,6 +486,8 @@ int main(int argc, char *argv[])
         } else if (strcmp(name, "--python") == 0 &&
                    options.interpreterCount < maximumInterpreters) {
             options.interpreters[options.interpreterCount++] = value;
+        } else if (strcmp(name, "--cpu") == 0) {
+            options.cpu = atoi(value);
         } else if (strcmp(name, "--vorsel") == 0) {
             options.vorsel = value;
         } else if (strcmp(name, "--simulator") == 0) {
@@ -502,6 +508,16 @@ int main(int argc, char *argv[])
         usage();
     }
     signal(SIGPIPE, SIG_IGN);
+    if (options.cpu >= 0) {
+        /* Every process of the run on one CPU: a round trip then costs the same every time,
+         * instead of depending on where the scheduler puts client and simulator. */
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(options.cpu, &set);
+        if (sched_setaffinity(0, sizeof set, &set) != 0) {
+            fail("cannot pin to that CPU");
+        }
+    }
 
     char directory[] = "/tmp/vorsel-bench-XXXXXX";
     if (mkdtemp(directory) == NULL) {
@@ -509,7 +525,11 @@ int main(int argc, char *argv[])
     }
     int simulatorOutput;
     const pid_t simulator = startSimulator(&options, &simulatorOutput);
-    printf("Simulator on %s:7090; clients started from this process.\n", options.address);
+    printf("Simulator on %s:7090; clients started from this process", options.address);
+    if (options.cpu >= 0) {
+        printf("; all on CPU %d", options.cpu);
+    }
+    printf(".\n");
     measureThroughput(&options, directory);
     measureOneShot(&options, directory);
     stopSimulator(simulator, simulatorOutput);
