@@ -34,8 +34,10 @@ void ConsoleApplicationMain::exitCommander(ExitStatus status)
         device->deleteLater();
         device = nullptr;
     }
-    // A run that is ending waits for no response: a time-out must not reopen the link.
+    // A run that is ending waits for no response and takes no line: a time-out must not reopen
+    // the link.
     responseTimer.stop();
+    ending = true;
     if (status != NoError) {
         exitStatus = status;
     }

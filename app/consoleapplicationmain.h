@@ -55,6 +55,7 @@ private:
     void closeV640Device();
     void exitCommander(ExitStatus status);
     void next();
+    void awaitLine();
     bool buildV640Command(const QString &message);
     void discardPendingInput();
     void takeResponseBytes(const char *data, qint64 count);
@@ -101,6 +102,8 @@ private:
     QByteArray lastResponseText;
     QTimer responseTimer;
     SerialCommunicationSetting serialSetting;
+    // Set once the exit has been requested: no line is taken after that.
+    bool ending = false;
 };
 
 #endif

@@ -1,6 +1,6 @@
 #include "consoleapplicationmain.h"
 
-#include <QMetaObject>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTcpSocket>
@@ -21,6 +21,18 @@ const int responseLimit = V640_MAX_FRAME_SIZE + 1;
 // send from happening.
 const qint64 discardLimit = 64 * 1024 * 1024;
 
+// Qt reads what the system holds for a link into a buffer of its own; bounded, so that an
+// endless stream costs no more than this.
+const qint64 readBufferSize = 64 * 1024;
+
+// The file a serial port name stands for, as the serial port resolves it.
+QString serialDeviceLocation(const QString &name)
+{
+    const bool isPath = name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
+                        name.startsWith(QLatin1String("../"));
+    return isPath ? name : QLatin1String("/dev/") + name;
+}
+
 int nativeDescriptor(QIODevice *device)
 {
     if (auto *socket = qobject_cast<QTcpSocket *>(device)) {
@@ -36,23 +48,30 @@ int nativeDescriptor(QIODevice *device)
 
 bool ConsoleApplicationMain::openV640Device()
 {
-    auto *port = new QSerialPort;
-    connect(port, &QSerialPort::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
-    port->setPortName(target);
-    port->setBaudRate(serialSetting.baudRate());
-    port->setParity(serialSetting.parity());
-    port->setDataBits(serialSetting.dataBits());
-    port->setStopBits(serialSetting.stopBits());
-    port->setFlowControl(serialSetting.flowControl());
-    if (port->open(QIODevice::ReadWrite)) {
-        device = port;
-        // What a serial line received before this program opened it is stale, in either mode.
-        discardPendingInput();
-        return true;
+    // Opening a serial port takes a lock file, synced to disk, even for a name that is no
+    // device: a host name or address goes straight to TCP.
+    if (QFileInfo::exists(serialDeviceLocation(target))) {
+        auto *port = new QSerialPort;
+        connect(port, &QSerialPort::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
+        port->setPortName(target);
+        port->setBaudRate(serialSetting.baudRate());
+        port->setParity(serialSetting.parity());
+        port->setDataBits(serialSetting.dataBits());
+        port->setStopBits(serialSetting.stopBits());
+        port->setFlowControl(serialSetting.flowControl());
+        port->setReadBufferSize(readBufferSize);
+        if (port->open(QIODevice::ReadWrite)) {
+            device = port;
+            // What a serial line received before this program opened it is stale, in either
+            // mode.
+            discardPendingInput();
+            return true;
+        }
+        delete port;
     }
-    delete port;
 
     auto *socket = new QTcpSocket;
+    socket->setReadBufferSize(readBufferSize);
     connect(socket, &QTcpSocket::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
     connect(socket, &QAbstractSocket::errorOccurred, this, &ConsoleApplicationMain::networkError);
     socket->connectToHost(target, unitPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
@@ -80,30 +99,47 @@ void ConsoleApplicationMain::next()
         exitCommander(NoError);
         return;
     }
+    awaitLine();
+    // Lines that arrived together with the last one bring no new notification.
+    if (standardInput.hasPendingInput()) {
+        filter();
+    }
+}
+
+void ConsoleApplicationMain::awaitLine()
+{
     stdinNotifier->setEnabled(true);
     outputStream << prompt;
     outputStream.flush();
-    // Lines that arrived together with the last one bring no new notification.
-    if (standardInput.hasPendingInput()) {
-        QMetaObject::invokeMethod(this, &ConsoleApplicationMain::filter, Qt::QueuedConnection);
-    }
 }
 
 void ConsoleApplicationMain::filter()
 {
-    // A line is taken only while one is awaited.
-    if (stdinNotifier == nullptr || !stdinNotifier->isEnabled()) {
+    // A line is taken only while one is awaited, and never once the run is ending.
+    if (ending || stdinNotifier == nullptr || !stdinNotifier->isEnabled()) {
         return;
     }
-    stdinNotifier->setEnabled(false);
-    const QString line = inputStream.readLine();
-    if (line.isEmpty() && inputStream.atEnd()) {
-        exitCommander(NoError);
+    // Half a line waits for the rest without holding up the link's events.
+    if (!standardInput.hasPendingInput() && !standardInput.receive()) {
         return;
     }
-    if (buildV640Command(line)) {
-        next();
-        return;
+    forever
+    {
+        stdinNotifier->setEnabled(false);
+        const QString line = inputStream.readLine();
+        if (line.isEmpty() && inputStream.atEnd()) {
+            exitCommander(NoError);
+            return;
+        }
+        if (!buildV640Command(line)) {
+            break;
+        }
+        // A line that builds no frame brings the prompt back; the next line, if it is already
+        // here, is taken in this loop rather than one call deeper per bad line.
+        awaitLine();
+        if (!standardInput.hasPendingInput()) {
+            return;
+        }
     }
     // After a time-out whose reconnection failed there is no link: try once more.
     if (device == nullptr && !openV640Device()) {
@@ -173,6 +209,12 @@ void ConsoleApplicationMain::sendV640Command()
     if (device->write(frame, size) != size) {
         exitCommander(CommunicationError);
         return;
+    }
+    // Hand the frame to the system now rather than on the event loop's next pass.
+    if (auto *socket = qobject_cast<QTcpSocket *>(device)) {
+        socket->flush();
+    } else if (auto *port = qobject_cast<QSerialPort *>(device)) {
+        port->flush();
     }
     lastCommand = QByteArray(frame);
     responseTimer.start();

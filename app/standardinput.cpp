@@ -24,25 +24,23 @@ bool StandardInput::hasPendingInput() const
     return endOfInput || pending.contains('\n');
 }
 
-void StandardInput::fill()
+bool StandardInput::receive()
 {
     char chunk[4096];
     ssize_t count;
     do {
         count = ::read(descriptor, chunk, sizeof chunk);
     } while (count < 0 && errno == EINTR);
-    if (count <= 0) {
+    if (count > 0) {
+        pending.append(chunk, static_cast<int>(count));
+    } else if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
         endOfInput = true;
-        return;
     }
-    pending.append(chunk, static_cast<int>(count));
+    return hasPendingInput();
 }
 
 qint64 StandardInput::readData(char *data, qint64 maxSize)
 {
-    if (pending.isEmpty() && !endOfInput) {
-        fill();
-    }
     if (pending.isEmpty()) {
         return endOfInput ? -1 : 0;
     }

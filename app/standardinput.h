@@ -6,7 +6,8 @@
 
 // Standard input, handed out at most one line per read. A text stream reads in large blocks;
 // with this device beneath it, lines that arrived together wait here, where the controller can
-// see them, instead of inside the stream where no notifier would ever report them.
+// see them, instead of inside the stream where no notifier would ever report them. Reading the
+// descriptor is left to receive(), so that half a line never blocks the caller.
 class StandardInput : public QIODevice
 {
 public:
@@ -16,6 +17,10 @@ public:
     bool atEnd() const override;
     qint64 bytesAvailable() const override;
 
+    // Reads once from the descriptor, which should be readable; true when a whole line, or the
+    // end of input, is then waiting.
+    bool receive();
+
     // A whole line, or the end of input, is waiting to be read.
     bool hasPendingInput() const;
 
@@ -24,8 +29,6 @@ protected:
     qint64 writeData(const char *data, qint64 maxSize) override;
 
 private:
-    void fill();
-
     int descriptor;
     QByteArray pending;
     bool endOfInput = false;

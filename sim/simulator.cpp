@@ -121,9 +121,16 @@ void Simulator::answerFrame(ProgramLink *link, const QByteArray &frame)
 void Simulator::recordReceived(const QByteArray &bytes)
 {
     received += bytes;
-    if (received.size() > receivedLimit) {
+    // Trimmed a mebibyte at a time, so a long stream does not move the whole record on every
+    // read.
+    if (received.size() > receivedLimit + 1024 * 1024) {
         received.remove(0, received.size() - receivedLimit);
     }
+}
+
+QByteArray Simulator::receivedBytes() const
+{
+    return received.right(receivedLimit);
 }
 
 void Simulator::faultsChanged()

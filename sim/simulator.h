@@ -37,7 +37,7 @@ public:
     void dropOverride() { pendingOverride.reset(); }
     // Sends the bytes to every link with a program on it; the number of links.
     int sendUnsolicited(const QByteArray &bytes);
-    QByteArray receivedBytes() const { return received; }
+    QByteArray receivedBytes() const;
     void clearReceived() { received.clear(); }
     QByteArray lineSettings(bool now) const;
     void quit();

@@ -14,7 +14,7 @@ private slots:
     void init();
     void cleanup();
     void linesWrittenTogetherStayPending();
-    void emptyLineIsNotTheEnd();
+    void halfALineWaitsForTheRest();
     void lastLineWithoutLineFeed();
 
 private:
@@ -53,6 +53,7 @@ void StandardInputTest::linesWrittenTogetherStayPending()
     StandardInput input(readEnd);
     QTextStream stream(&input);
     write("1401\r\n15\n16\n");
+    QVERIFY(input.receive());
 
     QCOMPARE(stream.readLine(), QStringLiteral("1401"));
     QVERIFY(input.hasPendingInput());
@@ -62,19 +63,22 @@ void StandardInputTest::linesWrittenTogetherStayPending()
     QVERIFY(!input.hasPendingInput());
     QVERIFY(!stream.atEnd());
 
-    write("17\n");
-    QCOMPARE(stream.readLine(), QStringLiteral("17"));
     closeWriteEnd();
+    QVERIFY(input.receive());
     QCOMPARE(stream.readLine(), QString());
     QVERIFY(stream.atEnd());
-    QVERIFY(input.hasPendingInput());
 }
 
-void StandardInputTest::emptyLineIsNotTheEnd()
+void StandardInputTest::halfALineWaitsForTheRest()
 {
     StandardInput input(readEnd);
     QTextStream stream(&input);
-    write("\n");
+    write("14");
+    QVERIFY(!input.receive());
+    write("01\n\n");
+    QVERIFY(input.receive());
+    QCOMPARE(stream.readLine(), QStringLiteral("1401"));
+    // An empty line is not the end of input.
     QCOMPARE(stream.readLine(), QString(""));
     QVERIFY(!stream.atEnd());
 }
@@ -85,7 +89,11 @@ void StandardInputTest::lastLineWithoutLineFeed()
     QTextStream stream(&input);
     write("10AB\n7F");
     closeWriteEnd();
+    QVERIFY(input.receive());
     QCOMPARE(stream.readLine(), QStringLiteral("10AB"));
+    // Only the end of input makes the last half line a line.
+    QVERIFY(!input.hasPendingInput());
+    QVERIFY(input.receive());
     QCOMPARE(stream.readLine(), QStringLiteral("7F"));
     QVERIFY(stream.atEnd());
 }

@@ -81,6 +81,8 @@ void InteractiveTest::sessions_data()
            {"1401", "1402", "1403"});
     addRow("peer closes while a line is awaited", "", {"<1401\n", "=" + model, "!quit"}, {"1401"},
            4);
+    // Half a line must not hold up the link's events.
+    addRow("peer closes while half a line is typed", "", {"<14", "~", "!quit"}, {}, 4);
 }
 
 void InteractiveTest::lineWithoutLink_data()
