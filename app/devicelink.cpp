@@ -210,14 +210,15 @@ void ConsoleApplicationMain::sendV640Command()
         exitCommander(CommunicationError);
         return;
     }
-    // Hand the frame to the system now rather than on the event loop's next pass.
+    lastCommand = QByteArray(frame);
+    responseTimer.start();
+    // Hand the frame to the system now rather than on the event loop's next pass. Last, because
+    // a link that fails here ends the run at once.
     if (auto *socket = qobject_cast<QTcpSocket *>(device)) {
         socket->flush();
     } else if (auto *port = qobject_cast<QSerialPort *>(device)) {
         port->flush();
     }
-    lastCommand = QByteArray(frame);
-    responseTimer.start();
 }
 
 void ConsoleApplicationMain::takeResponseBytes(const char *data, qint64 count)
