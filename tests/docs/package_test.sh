@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package of a build tree, checks its control data and contents, unpacks it
-# with dpkg -x into a scratch folder and runs the programs from there.
+# Builds the Debian package of a build tree: every library its programs link comes from a package
+# that it depends on, and the programs run from a scratch folder it is unpacked into (dpkg -x).
 # Usage: package_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build_dir=$1 version=$2
-
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -13,46 +12,26 @@ fail() {
     exit 1
 }
 
-cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
-    { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
+log=$(cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$scratch/out" 2>&1) ||
+    fail "cpack: $log"
 deb=$scratch/out/vorsel_${version}_$(dpkg --print-architecture).deb
-[[ -f $deb ]] || fail "no $(basename "$deb") in: $(ls "$scratch/out")"
-
-[[ $(dpkg-deb -f "$deb" Package) == vorsel ]] || fail "package name"
-[[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version"
-depends=$(dpkg-deb -f "$deb" Depends)
+depends=$(dpkg-deb -f "$deb" Depends) || fail "no $(basename "$deb"): $log"
 echo "Depends: $depends"
 # The package names in Depends, one a line, without versions; alternatives count too.
 depended=$(sed -e 's/ *([^)]*)//g' -e 's/ *[,|] */\n/g' <<<"$depends")
 
-contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-for path in ./usr/bin/vorsel ./usr/bin/vorsel-sim ./usr/share/man/man1/vorsel.1.gz \
-    ./usr/share/man/man1/vorsel-sim.1.gz ./usr/share/bash-completion/completions/vorsel \
-    ./usr/share/bash-completion/completions/vorsel-sim; do
-    grep -qxF "$path" <<<"$contents" || fail "$path is not in the package"
-done
-
-root=$scratch/root
-dpkg -x "$deb" "$root"
-
-# Every library the programs link must come from a package that the package depends on.
+dpkg -x "$deb" "$scratch/root"
 for program in vorsel vorsel-sim; do
-    binary=$root/usr/bin/$program
-    if readelf -d "$binary" | grep -qE '\((RPATH|RUNPATH)\)'; then
-        fail "$program carries a library search path"
-    fi
+    binary=$scratch/root/usr/bin/$program
+    ! readelf -d "$binary" | grep -E '\((RPATH|RUNPATH)\)' || fail "$program has a search path"
     for library in $(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-        path=$(ldd "$binary" | awk -v name="$library" '$1 == name {print $3}')
-        [[ -n $path ]] || fail "$program: $library not found"
-        owner=$(dpkg -S "$path" 2>/dev/null || dpkg -S "$(realpath "$path")" 2>/dev/null ||
-            dpkg -S "/usr$path" 2>/dev/null) || fail "$program: no package owns $path"
-        owner=${owner%%:*}
-        grep -qxF "$owner" <<<"$depended" ||
-            fail "$program links $library from $owner, which Depends does not name"
+        path=$(ldd "$binary" | awk -v name="$library" '$1 == name { print $3 }')
+        owner=$({ dpkg -S "$path" || dpkg -S "$(realpath "$path")" || dpkg -S "/usr$path"; } \
+            2>/dev/null) ||
+            fail "$program: no package owns $library ($path)"
+        grep -qxF "${owner%%:*}" <<<"$depended" ||
+            fail "$program links $library of ${owner%%:*}, which Depends does not name"
     done
 done
-
-[[ $("$root/usr/bin/vorsel" --version) == "vorsel $version" ]] || fail "vorsel --version"
-"$root/usr/bin/vorsel-sim" --help >"$scratch/help.txt" || fail "vorsel-sim --help"
-[[ $(head -n 1 "$scratch/help.txt") == "Usage: "*vorsel-sim* ]] || fail "vorsel-sim --help output"
-echo "unpacked and ran: $(basename "$deb")"
+[[ $("$scratch/root/usr/bin/vorsel" --version) == "vorsel $version" ]] || fail "vorsel --version"
+"$scratch/root/usr/bin/vorsel-sim" --help >/dev/null || fail "vorsel-sim --help"
