@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <cctype>
 #include <unistd.h>
 
 namespace {
@@ -12,7 +13,8 @@ enum class ParameterForm {
     Setting,         // not an operation
     None,            // no parameter characters
     Pages,           // page mask
-    PagesAndTagData, // page mask, then the tag data
+    PagesAndTagData, // page mask, then 16 digits of tag data per page
+    PagesAndOnePage, // page mask, then 16 digits of tag data for every page
     AddressAndTagData,
     Verbatim, // the value, unchanged
     IPAddress,
@@ -59,7 +61,7 @@ const OptionDefinition optionDefinitions[] = {
     {"s", "same-write", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "peges"),
      QT_TRANSLATE_NOOP("ConsoleApplicationMain",
                        "Writes the same data to multiple pages of an ID Tag."),
-     ParameterForm::PagesAndTagData, 0x0300},
+     ParameterForm::PagesAndOnePage, 0x0300},
     {"b", "byte-write", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "address"),
      QT_TRANSLATE_NOOP("ConsoleApplicationMain",
                        "Writes data to any specified number of bytes starting from the address "
@@ -130,9 +132,54 @@ const OptionDefinition optionDefinitions[] = {
      0xA301},
 };
 
+// A tag holds 17 pages of 8 bytes; a byte write must end within it.
+const int tagBytes = 136;
+const int pageDigits = 16;
+
 QString optionName(const OptionDefinition &definition)
 {
     return QString::fromLatin1(definition.longName);
+}
+
+// Digits as typed, ASCII only: a character that merely upper-cases to a digit (a ligature such
+// as U+FB00) would send data nobody typed.
+bool isHexadecimalText(const QString &text)
+{
+    for (const QChar character : text) {
+        const char latin = character.toLatin1();
+        if (character.unicode() > 0x7F || !isxdigit(static_cast<unsigned char>(latin))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The byte address as typed: hexadecimal digits only, 0 to 87.
+int byteAddress(const QString &text)
+{
+    bool converted = false;
+    const int address = text.toInt(&converted, 16);
+    return converted && !text.isEmpty() && isHexadecimalText(text) && address <= 0x87 ? address
+                                                                                      : -1;
+}
+
+// Whether the tag data fits the operation exactly: nothing may be cut off or padded.
+bool tagDataFits(ParameterForm form, const QString &tagData, int pages, int address)
+{
+    if (!isHexadecimalText(tagData)) {
+        return false;
+    }
+    switch (form) {
+    case ParameterForm::PagesAndTagData:
+        return tagData.size() == pages * pageDigits;
+    case ParameterForm::PagesAndOnePage:
+        return tagData.size() == pageDigits;
+    case ParameterForm::AddressAndTagData:
+        return tagData.size() >= 2 && tagData.size() % 2 == 0 &&
+               address + tagData.size() / 2 <= tagBytes;
+    default:
+        return true;
+    }
 }
 
 } // namespace
@@ -160,7 +207,9 @@ void ConsoleApplicationMain::main()
     // Prints help, version or its own error message and ends the process where asked to.
     parser.process(*QCoreApplication::instance());
 
-    const QString tagData = parser.positionalArguments().join(QString()).toUpper();
+    const QString typedTagData = parser.positionalArguments().join(QString());
+    // Upper case only once the text is known to be ASCII hexadecimal digits.
+    const QString tagData = isHexadecimalText(typedTagData) ? typedTagData.toUpper() : typedTagData;
 
     if (parser.isSet(QStringLiteral("target"))) {
         target = parser.value(QStringLiteral("target"));
@@ -176,9 +225,13 @@ void ConsoleApplicationMain::main()
     }
     if (parser.isSet(QStringLiteral("baud-rate"))) {
         serialSetting.setProperties(parser.value(QStringLiteral("baud-rate")));
-        // Running on with serial parameters the user did not ask for would be a silent surprise.
-        if (!serialSetting.isValid()) {
+        // Running on with serial parameters the user did not ask for would be a silent surprise;
+        // a rate of 0 (no digits, or too many) is no rate at all.
+        if (!serialSetting.isValid() || serialSetting.baudRate() == 0) {
             ++invalidParameters;
+            // The link is still opened before the values are judged: with the defaults, so that
+            // a port refusing values nobody meant cannot hide the invalid parameter.
+            serialSetting = SerialCommunicationSetting();
         }
     }
     serialSetting.setParity(nodeNumber == 0 ? QSerialPort::EvenParity : QSerialPort::NoParity);
@@ -218,14 +271,19 @@ void ConsoleApplicationMain::main()
             parameter = parsePagesParameter(value);
             break;
         case ParameterForm::PagesAndTagData:
+        case ParameterForm::PagesAndOnePage: {
             parameter = parsePagesParameter(value);
-            if (!parameter.isEmpty()) {
+            const int pages = population_count(parameter.toUInt(nullptr, 16));
+            if (!parameter.isEmpty() && tagDataFits(definition.form, tagData, pages, 0)) {
                 parameter += tagData;
+            } else {
+                parameter.clear();
             }
             break;
+        }
         case ParameterForm::AddressAndTagData: {
-            const int address = value.toInt(&converted, 16);
-            if (converted && address >= 0 && address <= 0x87) {
+            const int address = byteAddress(value);
+            if (address >= 0 && tagDataFits(definition.form, tagData, 0, address)) {
                 parameter =
                     QStringLiteral("%1").arg(address, 2, 16, QLatin1Char('0')).toUpper() + tagData;
             }
@@ -252,6 +310,10 @@ void ConsoleApplicationMain::main()
         builtFrame = v640_build_command_frame(
             static_cast<unsigned int>(nodeNumber), definition.code,
             definition.form == ParameterForm::None ? nullptr : bytes.constData());
+        // Every value counts, also those of operations that are not sent.
+        if (builtFrame == nullptr) {
+            ++invalidParameters;
+        }
     }
 
     if (invalidParameters > 0) {

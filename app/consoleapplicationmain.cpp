@@ -10,8 +10,8 @@
 Q_GLOBAL_STATIC(ConsoleApplicationMain, theController)
 
 ConsoleApplicationMain::ConsoleApplicationMain(QObject *parent)
-    : QObject(parent), standardInput(STDIN_FILENO), inputStream(&standardInput),
-      outputStream(stdout, QIODevice::WriteOnly)
+    : QObject(parent), standardInput(STDIN_FILENO, V640_MAX_FRAME_SIZE),
+      inputStream(&standardInput), outputStream(stdout, QIODevice::WriteOnly)
 {
 }
 

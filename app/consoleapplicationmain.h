@@ -9,6 +9,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "exchangeoutcome.h"
 #include "serialcommunicationsetting.h"
 #include "standardinput.h"
 #include "v640.h"
@@ -56,6 +57,8 @@ private:
     void exitCommander(ExitStatus status);
     void next();
     void awaitLine();
+    void exchangeEnded(ExchangeOutcome outcome);
+    bool outputFailed();
     bool buildV640Command(const QString &message);
     void discardPendingInput();
     void takeResponseBytes(const char *data, qint64 count);
@@ -65,6 +68,7 @@ private:
 
     void reportV640Response();
     void reportHumanReadable();
+    void reportResponseError(int responseCode);
     void formatIdTagData();
     void formatTestResponse();
     void formatModelNumberResponse();
@@ -104,6 +108,7 @@ private:
     SerialCommunicationSetting serialSetting;
     // Set once the exit has been requested: no line is taken after that.
     bool ending = false;
+    SessionStatus sessionStatus;
 };
 
 #endif

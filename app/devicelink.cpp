@@ -48,8 +48,9 @@ int nativeDescriptor(QIODevice *device)
 
 bool ConsoleApplicationMain::openV640Device()
 {
-    // Opening a serial port takes a lock file, synced to disk, even for a name that is no
-    // device: a host name or address goes straight to TCP.
+    // A name that stands for a file is a serial port and nothing else: looking it up as a host
+    // would only hide why the port did not open. Host names go straight to TCP, without the
+    // lock file that opening a serial port takes.
     if (QFileInfo::exists(serialDeviceLocation(target))) {
         auto *port = new QSerialPort;
         connect(port, &QSerialPort::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
@@ -60,14 +61,23 @@ bool ConsoleApplicationMain::openV640Device()
         port->setStopBits(serialSetting.stopBits());
         port->setFlowControl(serialSetting.flowControl());
         port->setReadBufferSize(readBufferSize);
-        if (port->open(QIODevice::ReadWrite)) {
-            device = port;
-            // What a serial line received before this program opened it is stale, in either
-            // mode.
-            discardPendingInput();
-            return true;
+        if (!port->open(QIODevice::ReadWrite)) {
+            delete port;
+            return false;
         }
-        delete port;
+        // Connected only now: failures while opening are told by the result. A hang-up (an
+        // adapter unplugged, the peer gone) would otherwise wake the event loop for ever.
+        connect(port, &QSerialPort::errorOccurred, this,
+                [this](QSerialPort::SerialPortError error) {
+                    if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
+                        exchangeEnded(ExchangeOutcome::LinkFailed);
+                        exitCommander(CommunicationError);
+                    }
+                });
+        device = port;
+        // What a serial line received before this program opened it is stale, in either mode.
+        discardPendingInput();
+        return true;
     }
 
     auto *socket = new QTcpSocket;
@@ -95,13 +105,16 @@ void ConsoleApplicationMain::closeV640Device()
 
 void ConsoleApplicationMain::next()
 {
+    if (outputFailed()) {
+        return;
+    }
     if (oneShot != 0) {
         exitCommander(NoError);
         return;
     }
     awaitLine();
     // Lines that arrived together with the last one bring no new notification.
-    if (standardInput.hasPendingInput()) {
+    if (!ending && standardInput.hasPendingInput()) {
         filter();
     }
 }
@@ -111,6 +124,23 @@ void ConsoleApplicationMain::awaitLine()
     stdinNotifier->setEnabled(true);
     outputStream << prompt;
     outputStream.flush();
+    outputFailed();
+}
+
+bool ConsoleApplicationMain::outputFailed()
+{
+    // Results that cannot be written (a full disk, a reader gone) must not be followed by more
+    // commands to the unit: nobody would learn what they did.
+    if (outputStream.status() == QTextStream::Ok) {
+        return false;
+    }
+    exitCommander(Error);
+    return true;
+}
+
+void ConsoleApplicationMain::exchangeEnded(ExchangeOutcome outcome)
+{
+    sessionStatus.record(outcome);
 }
 
 void ConsoleApplicationMain::filter()
@@ -128,16 +158,25 @@ void ConsoleApplicationMain::filter()
         stdinNotifier->setEnabled(false);
         const QString line = inputStream.readLine();
         if (line.isEmpty() && inputStream.atEnd()) {
-            exitCommander(NoError);
+            // The session's status tells the worst that happened to any of its lines.
+            if (sessionStatus.anyUnanswered()) {
+                exitCommander(CommunicationError);
+            } else {
+                exitCommander(sessionStatus.anyRefused() ? InvalidParameter : NoError);
+            }
             return;
         }
         if (!buildV640Command(line)) {
             break;
         }
-        // A line that builds no frame brings the prompt back; the next line, if it is already
-        // here, is taken in this loop rather than one call deeper per bad line.
+        // An empty line is only skipped; any other line that builds no frame is not sent.
+        if (!line.isEmpty()) {
+            exchangeEnded(ExchangeOutcome::NotSent);
+        }
+        // The prompt comes back; the next line, if it is already here, is taken in this loop
+        // rather than one call deeper per bad line.
         awaitLine();
-        if (!standardInput.hasPendingInput()) {
+        if (ending || !standardInput.hasPendingInput()) {
             return;
         }
     }
@@ -223,9 +262,27 @@ void ConsoleApplicationMain::sendV640Command()
 
 void ConsoleApplicationMain::takeResponseBytes(const char *data, qint64 count)
 {
-    // Once a CR is held the outcome is decided: complete, or never (a CR at index 0).
-    if (responseBuffer.contains('\r')) {
+    // Bytes that no outstanding command asked for are nobody's answer. Once a CR is held the
+    // outcome is decided: complete, or never (a CR at index 0).
+    if (!responseTimer.isActive() || responseBuffer.contains('\r')) {
         return;
+    }
+    if (responseBuffer.isEmpty()) {
+        // An answer begins at its first character: line feeds of the previous answer's CR LF
+        // are not part of it, and an addressed answer begins at SOH.
+        const char *start = data;
+        if (lastCommand.startsWith('\x01')) {
+            start = static_cast<const char *>(memchr(data, '\x01', count));
+        } else {
+            while (start < data + count && *start == '\n') {
+                ++start;
+            }
+        }
+        if (start == nullptr || start == data + count) {
+            return;
+        }
+        count -= start - data;
+        data = start;
     }
     const char *carriageReturn = static_cast<const char *>(memchr(data, '\r', count));
     const qint64 wanted = carriageReturn != nullptr ? carriageReturn - data + 1 : count;
@@ -263,6 +320,7 @@ void ConsoleApplicationMain::reciveV640Response()
 
 void ConsoleApplicationMain::responseTimeout()
 {
+    exchangeEnded(ExchangeOutcome::Timeout);
     closeV640Device();
     if (oneShot != 0) {
         // A one-shot run that got no answer must not report success.
@@ -275,5 +333,6 @@ void ConsoleApplicationMain::responseTimeout()
 
 void ConsoleApplicationMain::networkError(QAbstractSocket::SocketError)
 {
+    exchangeEnded(ExchangeOutcome::LinkFailed);
     exitCommander(CommunicationError);
 }

@@ -1,7 +1,30 @@
 #include "consoleapplicationmain.h"
 
-#include <QHostAddress>
 #include <QStringList>
+
+namespace {
+
+// The decimal value of a text of ASCII digits only, or -1. A sign, a space or any other character
+// is not a digit: what the user typed must be exactly what is used. Values above `limit` give -1.
+int decimalDigits(const QString &text, int limit)
+{
+    if (text.isEmpty()) {
+        return -1;
+    }
+    int value = 0;
+    for (const QChar character : text) {
+        if (character < QLatin1Char('0') || character > QLatin1Char('9')) {
+            return -1;
+        }
+        value = value * 10 + (character.unicode() - '0');
+        if (value > limit) {
+            return -1;
+        }
+    }
+    return value;
+}
+
+} // namespace
 
 QString ConsoleApplicationMain::parsePagesParameter(const QString &pages) const
 {
@@ -11,9 +34,8 @@ QString ConsoleApplicationMain::parsePagesParameter(const QString &pages) const
     quint32 mask = 0;
     const QStringList parts = pages.split(QLatin1Char(','), Qt::KeepEmptyParts);
     for (const QString &part : parts) {
-        bool converted = false;
-        const int page = part.toInt(&converted, 10);
-        if (!converted || page < 1 || page > 17) {
+        const int page = decimalDigits(part, 17);
+        if (page < 1) {
             return QString();
         }
         // Page n is bit n + 1: bits 0 and 1 are never set.
@@ -24,19 +46,19 @@ QString ConsoleApplicationMain::parsePagesParameter(const QString &pages) const
 
 QString ConsoleApplicationMain::parseIPAddressParameter(const QString &address) const
 {
-    QHostAddress hostAddress;
-    if (!hostAddress.setAddress(address)) {
+    // Four decimal parts and nothing else: leading zeros are decimal, as the unit writes them,
+    // never octal, and shortened forms such as 10.1 are not an address anyone meant to store.
+    const QStringList parts = address.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    if (parts.size() != 4) {
         return QString();
     }
-    bool converted = false;
-    const quint32 value = hostAddress.toIPv4Address(&converted);
-    if (!converted) {
-        return QString();
+    QString digits;
+    for (const QString &part : parts) {
+        const int octet = decimalDigits(part, 255);
+        if (octet < 0) {
+            return QString();
+        }
+        digits += QStringLiteral("%1").arg(octet, 3, 10, QLatin1Char('0'));
     }
-    const QLatin1Char zero('0');
-    return QStringLiteral("%1%2%3%4")
-        .arg(value >> 24, 3, 10, zero)
-        .arg((value >> 16) & 0xFF, 3, 10, zero)
-        .arg((value >> 8) & 0xFF, 3, 10, zero)
-        .arg(value & 0xFF, 3, 10, zero);
+    return digits;
 }

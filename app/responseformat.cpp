@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "answercheck.h"
+
 namespace {
 
 // Counted text read at fixed positions. A position past its end reads as a non-digit, that is
@@ -72,8 +74,7 @@ void ConsoleApplicationMain::reportHumanReadable()
     const int commandCode = v640_get_command_code(lastCommand.constData());
     const int responseCode = v640_get_response_code(responseBuffer.constData());
     if (responseCode != 0) {
-        outputStream << tr("NG: %1").arg(qlonglong(responseCode), 2, 16, QLatin1Char('0'))
-                     << Qt::endl;
+        reportResponseError(responseCode);
         return;
     }
     switch (commandCode) {
@@ -125,11 +126,14 @@ void ConsoleApplicationMain::reportHumanReadable()
     }
 }
 
+void ConsoleApplicationMain::reportResponseError(int responseCode)
+{
+    outputStream << tr("NG: %1").arg(qlonglong(responseCode), 2, 16, QLatin1Char('0')) << Qt::endl;
+}
+
 void ConsoleApplicationMain::formatIdTagData()
 {
-    int messageLength = 0;
-    const char *message = v640_get_message(lastCommand.constData(), &messageLength);
-    const uint32_t pageMask = FixedFields(message, messageLength).hexadecimal(4, 8);
+    const uint32_t pageMask = AnswerCheck::requestedPageMask(lastCommand);
     const FixedFields data = responseParameter(responseBuffer);
     int offset = 0;
     for (int page = 1; page <= 17; ++page) {

@@ -1,5 +1,7 @@
 #include "consoleapplicationmain.h"
 
+#include "answercheck.h"
+
 namespace {
 
 // The frame as shown to a user: without SOH and CR; empty for anything that is not a frame.
@@ -19,6 +21,11 @@ void ConsoleApplicationMain::reportV640Response()
     lastCommandText = printableText(lastCommand);
     lastResponseText = printableText(responseBuffer);
 
+    // The raw levels show the traffic as it came; the readable forms show only what the unit
+    // really said to this command.
+    const bool humanReadable = outputLevel != 1 && outputLevel != 2;
+    const AnswerCheck::Verdict verdict =
+        AnswerCheck::judge(lastCommand, responseBuffer, humanReadable);
     switch (outputLevel) {
     case 1:
         outputStream << QString::fromLatin1(lastResponseText) << Qt::endl;
@@ -28,11 +35,22 @@ void ConsoleApplicationMain::reportV640Response()
                      << QString::fromLatin1(lastResponseText) << Qt::endl;
         break;
     default:
-        reportHumanReadable();
+        if (verdict == AnswerCheck::Verdict::Valid) {
+            reportHumanReadable();
+        } else {
+            reportResponseError(-1);
+        }
         break;
     }
 
-    if (errorAbort && v640_get_response_code(responseBuffer.constData()) != 0) {
+    ExchangeOutcome outcome = ExchangeOutcome::Ok;
+    if (verdict != AnswerCheck::Verdict::Valid) {
+        outcome = ExchangeOutcome::InvalidAnswer;
+    } else if (v640_get_response_code(responseBuffer.constData()) != 0) {
+        outcome = ExchangeOutcome::UnitError;
+    }
+    exchangeEnded(outcome);
+    if (errorAbort && outcome != ExchangeOutcome::Ok) {
         exitCommander(V640ResponseError);
     }
 }

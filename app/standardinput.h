@@ -7,11 +7,13 @@
 // Standard input, handed out at most one line per read. A text stream reads in large blocks;
 // with this device beneath it, lines that arrived together wait here, where the controller can
 // see them, instead of inside the stream where no notifier would ever report them. Reading the
-// descriptor is left to receive(), so that half a line never blocks the caller.
+// descriptor is left to receive(), so that half a line never blocks the caller. Of a line longer
+// than lineLimit only the first lineLimit bytes are kept: enough to tell that it is too long, at
+// a cost linear in its length.
 class StandardInput : public QIODevice
 {
 public:
-    explicit StandardInput(int descriptor);
+    StandardInput(int descriptor, int lineLimit);
 
     bool isSequential() const override { return true; }
     bool atEnd() const override;
@@ -29,8 +31,14 @@ protected:
     qint64 writeData(const char *data, qint64 maxSize) override;
 
 private:
+    void append(const char *bytes, int count);
+
     int descriptor;
+    int lineLimit;
     QByteArray pending;
+    // Kept bytes of the line not yet ended, and whole lines waiting in pending.
+    int partialLength = 0;
+    int wholeLines = 0;
     bool endOfInput = false;
 };
 

@@ -37,6 +37,14 @@ public:
         return output.data().mid(static_cast<int>(before));
     }
 
+    // As if the command had just been sent: an answer to it is awaited.
+    void await(const QByteArray &command)
+    {
+        controller.lastCommand = command;
+        controller.responseBuffer.clear();
+        controller.responseTimer.start(60000);
+    }
+
     // Hands bytes to the reception as one read from the link.
     void receive(const QByteArray &bytes)
     {

@@ -45,6 +45,10 @@ void ParameterParsersTest::pages_data()
     QTest::newRow("hexadecimal page") << "0x3" << QString();
     QTest::newRow("negative page") << "-1" << QString();
     QTest::newRow("empty text") << "" << QString();
+    QTest::newRow("space before") << " 1" << QString();
+    QTest::newRow("space after") << "1 " << QString();
+    QTest::newRow("plus sign") << "+1" << QString();
+    QTest::newRow("Arabic-Indic digit") << QString::fromUtf8("\u0661") << QString();
 }
 
 void ParameterParsersTest::pages()
@@ -70,7 +74,17 @@ void ParameterParsersTest::ipAddress_data()
     QTest::newRow("all zero") << "0.0.0.0"
                               << "000000000000";
 
+    QTest::newRow("leading zeros are decimal") << "192.168.010.050"
+                                               << "192168010050";
+
     QTest::newRow("octet out of range") << "300.1.1.1" << QString();
+    QTest::newRow("one part") << "10" << QString();
+    QTest::newRow("two parts") << "1.2" << QString();
+    QTest::newRow("one number") << "3232235826" << QString();
+    QTest::newRow("hexadecimal part") << "255.255.255.0x0" << QString();
+    QTest::newRow("five parts") << "1.2.3.4.5" << QString();
+    QTest::newRow("empty part") << "1..2.3" << QString();
+    QTest::newRow("sign") << "1.2.3.+4" << QString();
     QTest::newRow("host name") << "unit.example" << QString();
     QTest::newRow("IPv6 only") << "2001:db8::1" << QString();
     QTest::newRow("empty text") << "" << QString();

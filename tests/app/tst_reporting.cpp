@@ -31,14 +31,16 @@ class ReportingTest : public QObject
 private slots:
     void humanReadable_data();
     void humanReadable();
+    void invalidAnswers_data();
+    void invalidAnswers();
     void levelThreeIsLevelZero();
     void rawLevels_data();
     void rawLevels();
     void errorAbort_data();
     void errorAbort();
     void responseTooLongIsKeptBounded();
-    void carriageReturnAtStartNeverCompletes();
-    void bytesAfterTheCarriageReturnAreDropped();
+    void reception_data();
+    void reception();
 };
 
 void ReportingTest::humanReadable_data()
@@ -59,17 +61,6 @@ void ReportingTest::humanReadable_data()
         << commandFrame(1, 0x0100, "00040004")
         << responseFrame(1, 0x00, "11111111111111112222222222222222")
         << QByteArray(" 1: 11 11 11 11 11 11 11 11\n17: 22 22 22 22 22 22 22 22\n");
-    QTest::newRow("lower-case tag data counts as 0")
-        << commandFrame(0, 0x0100, "00000004") << rawResponse("00aa0102030405060f")
-        << QByteArray(" 1: 00 01 02 03 04 05 06 00\n");
-    QTest::newRow("missing tag data reads as 0")
-        << commandFrame(0, 0x0100, "0000000C") << responseFrame(0, 0x00, "0123")
-        << QByteArray(" 1: 01 23 00 00 00 00 00 00\n 2: 00 00 00 00 00 00 00 00\n");
-    QTest::newRow("no page requested")
-        << commandFrame(0, 0x0100, "00000003") << responseFrame(0, 0x00, "0123456789ABCDEF")
-        << QByteArray();
-    QTest::newRow("read command without its mask")
-        << rawResponse("0100") << responseFrame(0, 0x00, "0123456789ABCDEF") << QByteArray();
 
     // Text as received.
     QTest::newRow("test echo") << commandFrame(0, 0x10, "Hello 1")
@@ -84,14 +75,9 @@ void ReportingTest::humanReadable_data()
         << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "010A") << QByteArray("1.10\n");
     QTest::newRow("firmware 0110")
         << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "0110") << QByteArray("1.16\n");
-    QTest::newRow("firmware short: missing digits are 0")
-        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "1") << QByteArray("10.00\n");
     QTest::newRow("MAC address") << commandFrame(0, 0x1403)
                                  << responseFrame(0, 0x00, "001122AABBCC")
                                  << QByteArray("00:11:22:AA:BB:CC\n");
-    QTest::newRow("MAC lower-case pair")
-        << commandFrame(0, 0x1403) << responseFrame(0, 0x00, "aa1122334455")
-        << QByteArray("00:11:22:33:44:55\n");
     QTest::newRow("IP on DIP switch")
         << commandFrame(0, 0x1411) << responseFrame(0, 0x00, "192168001200")
         << QByteArray("192.168.1.200\n");
@@ -124,11 +110,6 @@ void ReportingTest::humanReadable_data()
                                        << QByteArray("command code: a300\n");
     QTest::newRow("last command 13") << commandFrame(0, 0x15) << responseFrame(0, 0x00, "13")
                                      << QByteArray("command code: 13\n");
-    QTest::newRow("last command empty")
-        << commandFrame(0, 0x15) << responseFrame(0, 0x00) << QByteArray("command code: 0\n");
-    QTest::newRow("last command with the top bit set")
-        << commandFrame(0, 0x15) << responseFrame(0, 0x00, "FFFFFFFF")
-        << QByteArray("command code: ffffffffffffffff\n");
     QTest::newRow("history") << commandFrame(0, 0x16) << responseFrame(0, 0x00, "000A00090001")
                              << QByteArray(
                                     "     total:    10\nsuccessful:     9\n    failed:     1\n");
@@ -174,6 +155,76 @@ void ReportingTest::humanReadable()
     ControllerProbe probe;
     QTEST(probe.report(command, response), "output");
     QCOMPARE(probe.exitStatus(), ConsoleApplicationMain::NoError);
+}
+
+void ReportingTest::invalidAnswers_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("response");
+    // The form of the data is judged only where it is read; the raw levels show any frame.
+    QTest::addColumn<bool>("formOnly");
+
+    const QByteArray model = responseFrame(1, 0x00, "V640-SIM01");
+    QByteArray changedByte = model;
+    changedByte[changedByte.size() - 4] = '2';
+    QByteArray otherNode = responseFrame(5, 0x00, "V640-SIM01");
+    QTest::newRow("changed byte, old FCS") << commandFrame(1, 0x1401) << changedByte << false;
+    QTest::newRow("FCS FF") << commandFrame(1, 0x1401)
+                            << otherNode.left(otherNode.size() - 3) + "FF\r" << false;
+    QTest::newRow("FCS in lower case") << commandFrame(1, 0x1401)
+                                       << QByteArray("\x01"
+                                                     "0100ab\r")
+                                       << false;
+    QTest::newRow("another node") << commandFrame(1, 0x1401) << otherNode << false;
+    QTest::newRow("unaddressed answer to node 1")
+        << commandFrame(1, 0x1401) << responseFrame(0, 0x00, "V640") << false;
+
+    QTest::newRow("one page of data for two") << commandFrame(0, 0x0100, "0000000C")
+                                              << responseFrame(0, 0x00, "0123456789ABCDEF") << true;
+    QTest::newRow("lower-case tag data")
+        << commandFrame(0, 0x0100, "00000004") << rawResponse("00aa0102030405060F") << true;
+    QTest::newRow("data for no page") << commandFrame(0, 0x0100, "00000003")
+                                      << responseFrame(0, 0x00, "0123456789ABCDEF") << true;
+    QTest::newRow("read without its mask")
+        << rawResponse("0100") << responseFrame(0, 0x00, "0123456789ABCDEF") << true;
+    QTest::newRow("ZZ for a number") << commandFrame(0, 0x40) << rawResponse("00ZZ") << true;
+    QTest::newRow("firmware of one digit")
+        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "1") << true;
+    QTest::newRow("MAC in lower case")
+        << commandFrame(0, 0x1403) << rawResponse("00aa1122334455") << true;
+    QTest::newRow("IP of 8 digits")
+        << commandFrame(0, 0x1413) << responseFrame(0, 0x00, "19216800") << true;
+    QTest::newRow("IP with a hex digit")
+        << commandFrame(0, 0x1411) << responseFrame(0, 0x00, "1921680012A0") << true;
+    QTest::newRow("DIP switch of one digit")
+        << commandFrame(0, 0x1410) << responseFrame(0, 0x00, "1") << true;
+    QTest::newRow("last command empty") << commandFrame(0, 0x15) << responseFrame(0, 0x00) << true;
+    QTest::newRow("last command of 3 digits")
+        << commandFrame(0, 0x15) << responseFrame(0, 0x00, "7F0") << true;
+    QTest::newRow("history of 11 digits")
+        << commandFrame(0, 0x16) << responseFrame(0, 0x00, "000A0009000") << true;
+}
+
+void ReportingTest::invalidAnswers()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, response);
+    QFETCH(bool, formOnly);
+    QVERIFY(!command.isEmpty());
+
+    for (int level : {0, 3}) {
+        ControllerProbe probe;
+        QCOMPARE(probe.report(command, response, level), QByteArray("NG: ffffffffffffffff\n"));
+        QCOMPARE(probe.exitStatus(), ConsoleApplicationMain::NoError);
+        probe.report(command, response, level, true);
+        QCOMPARE(probe.exitStatus(), ConsoleApplicationMain::V640ResponseError);
+    }
+    // The raw levels print the traffic as it came, and the status follows the same rule.
+    ControllerProbe probe;
+    const QByteArray text = response.mid(response.startsWith('\x01') ? 1 : 0).chopped(1);
+    QCOMPARE(probe.report(command, response, 1, true), text + '\n');
+    QCOMPARE(probe.exitStatus(), formOnly ? ConsoleApplicationMain::NoError
+                                          : ConsoleApplicationMain::V640ResponseError);
 }
 
 void ReportingTest::levelThreeIsLevelZero()
@@ -261,6 +312,7 @@ void ReportingTest::errorAbort()
 void ReportingTest::responseTooLongIsKeptBounded()
 {
     ControllerProbe probe;
+    probe.await(commandFrame(0, 0x1401));
     const QByteArray chunk(64 * 1024, 'A');
     for (int i = 0; i < 160; ++i) {
         probe.receive(chunk);
@@ -277,20 +329,41 @@ void ReportingTest::responseTooLongIsKeptBounded()
     QCOMPARE(probe.report(commandFrame(0, 0x1401), kept, 0), QByteArray("NG: ffffffffffffffff\n"));
 }
 
-void ReportingTest::carriageReturnAtStartNeverCompletes()
+void ReportingTest::reception_data()
 {
-    ControllerProbe probe;
-    probe.receive(QByteArray("\r"));
-    probe.receive(QByteArray("00AB\r"));
-    QCOMPARE(probe.responseBuffer(), QByteArray("\r"));
+    QTest::addColumn<QByteArray>("command"); // empty: no command outstanding
+    QTest::addColumn<QByteArrayList>("reads");
+    QTest::addColumn<QByteArray>("response");
+
+    const QByteArray unaddressed = commandFrame(0, 0x1401);
+    const QByteArray addressed = commandFrame(1, 0x1401);
+    QTest::newRow("CR at index 0 never completes")
+        << unaddressed << QByteArrayList{"\r", "00AB\r"} << QByteArray("\r");
+    QTest::newRow("bytes after the CR are dropped")
+        << unaddressed << QByteArrayList{"00A", "B\r\n01\r"} << QByteArray("00AB\r");
+    QTest::newRow("line feeds before the answer are not part of it")
+        << unaddressed << QByteArrayList{"\n", "\n\n00A", "\nB\r"} << QByteArray("00A\nB\r");
+    QTest::newRow("addressed: bytes before SOH are dropped") << addressed
+                                                             << QByteArrayList{"\n00\r", "x\x01"
+                                                                                         "0100"}
+                                                             << QByteArray("\x01"
+                                                                           "0100");
+    QTest::newRow("no command outstanding")
+        << QByteArray() << QByteArrayList{"00ZZ\r"} << QByteArray();
 }
 
-void ReportingTest::bytesAfterTheCarriageReturnAreDropped()
+void ReportingTest::reception()
 {
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArrayList, reads);
     ControllerProbe probe;
-    probe.receive(QByteArray("00A"));
-    probe.receive(QByteArray("B\r\n01\r"));
-    QCOMPARE(probe.responseBuffer(), QByteArray("00AB\r"));
+    if (!command.isEmpty()) {
+        probe.await(command);
+    }
+    for (const QByteArray &bytes : reads) {
+        probe.receive(bytes);
+    }
+    QTEST(probe.responseBuffer(), "response");
 }
 
 QTEST_GUILESS_MAIN(ReportingTest)

@@ -16,6 +16,7 @@ private slots:
     void linesWrittenTogetherStayPending();
     void halfALineWaitsForTheRest();
     void lastLineWithoutLineFeed();
+    void overlongLineKeepsItsStartOnly();
 
 private:
     void write(const QByteArray &bytes)
@@ -50,7 +51,7 @@ void StandardInputTest::cleanup()
 
 void StandardInputTest::linesWrittenTogetherStayPending()
 {
-    StandardInput input(readEnd);
+    StandardInput input(readEnd, 16);
     QTextStream stream(&input);
     write("1401\r\n15\n16\n");
     QVERIFY(input.receive());
@@ -71,7 +72,7 @@ void StandardInputTest::linesWrittenTogetherStayPending()
 
 void StandardInputTest::halfALineWaitsForTheRest()
 {
-    StandardInput input(readEnd);
+    StandardInput input(readEnd, 16);
     QTextStream stream(&input);
     write("14");
     QVERIFY(!input.receive());
@@ -85,7 +86,7 @@ void StandardInputTest::halfALineWaitsForTheRest()
 
 void StandardInputTest::lastLineWithoutLineFeed()
 {
-    StandardInput input(readEnd);
+    StandardInput input(readEnd, 16);
     QTextStream stream(&input);
     write("10AB\n7F");
     closeWriteEnd();
@@ -96,6 +97,23 @@ void StandardInputTest::lastLineWithoutLineFeed()
     QVERIFY(input.receive());
     QCOMPARE(stream.readLine(), QStringLiteral("7F"));
     QVERIFY(stream.atEnd());
+}
+
+void StandardInputTest::overlongLineKeepsItsStartOnly()
+{
+    StandardInput input(readEnd, 16);
+    QTextStream stream(&input);
+    // Ten reads of at most 4 KiB take it all, with nothing left to block on.
+    write(QByteArray(40000, 'A'));
+    for (int i = 0; i < 10; ++i) {
+        QVERIFY(!input.receive());
+        QVERIFY(input.bytesAvailable() <= 16);
+    }
+    write("B\n15\n");
+    QVERIFY(input.receive());
+    QCOMPARE(stream.readLine(), QString(16, 'A'));
+    QVERIFY(input.hasPendingInput());
+    QCOMPARE(stream.readLine(), QStringLiteral("15"));
 }
 
 QTEST_GUILESS_MAIN(StandardInputTest)

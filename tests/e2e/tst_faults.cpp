@@ -46,7 +46,7 @@ void FaultTest::faults_data()
     addRow("delay over the time-out, interactive", "-i 1000",
            {"!fault delay 1500", "=> ", "<1401\n", "=> ", "!fault delay 0", "-", "!send 3030",
             "<1402\n", "~", "+", "=1.05\n> ", "$"},
-           {"1401", "1402"}, 0, Terminal);
+           {"1401", "1402"}, 4, Terminal);
     // A response whose first CR is its first byte never completes.
     addRow("CR at index 0", "-i 1000 --get-model-number", {"!respond 0D30300D"}, {"1401"}, 4);
     addRow("byte outside the frame set", "--get-model-number",
@@ -65,22 +65,39 @@ void FaultTest::faults_data()
            {"<1402\n", "=000105\n", "^", "!flood 100000000", "<1401\n", "#10", "!send 0D", "=\n",
             "^", "<1402\n", "=000105\n", "$"},
            {"1402", "1401", "1402"});
-    // Reported once the CR has come, with the prompt again.
-    addRow("unsolicited frame in pieces", "-o 1",
+    // Nobody asked for them: they are never reported, in pieces or whole.
+    addRow("unsolicited frames while a line is awaited", "-o 1",
            {"<1401\n", "=> " + rawModel.mid(1) + "> ", "!send 3030", "~", "!send 58590D",
-            "=00XY\n> ", "<1402\n", "=000105\n> ", "$"},
+            "!send 30305A5A0D", "~", "<1402\n", "=000105\n> ", "$"},
            {"1401", "1402"}, 0, Terminal);
-    // A line feed behind a response, in the same read or later, begins a new response.
+    // A line feed behind a response, in the same read or later, is not part of the next one,
+    // also when it comes only once the next command has gone out.
     addRow("unsolicited line feeds", "-o 1",
            {"!fault trailing 0A", "<1401\n", rawModel, "~", "!send 0A", "~", "<1402\n", "=000105\n",
             "$"},
            {"1401", "1402"});
+    addRow("late line feed after each answer", "-a",
+           {"!fault trailing 0A", "!fault split 13 1000", "<1401\n1402\n10HELLO\n",
+            model + "1.05\nHELLO\n", "$"},
+           {"1401", "1402", "10HELLO"});
+    // Answers that are not what the unit says to the command.
+    addRow("one page of data for two", "-r 1,2",
+           {"!respond 3030" + QByteArray("0123456789ABCDEF").toHex() + "0D",
+            "=NG: ffffffffffffffff\n"},
+           {"01000000000C"});
+    addRow("ZZ for a number, error-abort", "-a --noise-measurement",
+           {"!respond 30305A5A0D", "=NG: ffffffffffffffff\n"}, {"40"}, 2);
+    addRow("IP address of 8 digits", "--get-ip-address-in-rom",
+           {"!respond 30303139323136380D", "=NG: ffffffffffffffff\n"}, {"1413"});
     // Pending bytes are dropped when the next command goes out.
     addRow("unsolicited partial frame", "-o 1",
            {"<1401\n", rawModel, "!send 3030", "~", "<1402\n", "=000105\n", "$"}, {"1401", "1402"});
     addRow("input ends during an exchange", "", {"!fault delay 300", "<1401\n", "$", model},
            {"1401"});
     addRow("input ends in the middle of a line", "", {"<14", "$", "=NG: 14\n"}, {"14"});
+    // Reading a line costs time linear in its length: far beyond the bound otherwise.
+    addRow("20 MB line", "", {"^", "<" + QByteArray(20000000, '1'), "<\n1401\n", model, "^", "$"},
+           {"1401"}, 3);
 }
 
 void FaultTest::unresolvableHost_data()

@@ -26,6 +26,20 @@ private slots:
     // Started with standard input and output closed, as a careless service manager may do: the
     // link must not take their numbers, or reports would go to the unit.
     void closedDescriptors() { e2e::runRow(22, {"sh", "-c", "exec \"$0\" \"$@\" <&- >&-"}); }
+    // Results that cannot be written end the run with 1, and nothing more goes to the unit.
+    void fullDisk_data();
+    void fullDisk() { e2e::runRow(23, {"sh", "-c", "exec \"$0\" \"$@\" >/dev/full"}); }
+    void readerGone_data() { fullDisk_data(); }
+    void readerGone()
+    {
+        e2e::runRow(24, {"python3", "-c",
+                         "import os, signal, sys\n"
+                         "signal.signal(signal.SIGPIPE, signal.SIG_DFL)\n"
+                         "read, write = os.pipe()\n"
+                         "os.close(read)\n"
+                         "os.dup2(write, 1)\n"
+                         "os.execv(sys.argv[1], sys.argv[1:])"});
+    }
 };
 
 void InteractiveTest::sessions_data()
@@ -41,22 +55,23 @@ void InteractiveTest::sessions_data()
            {"<\n1401\r\n\n1402", "$", "=" + model + firmware}, {"1401", "1402"});
     addRow("no input", "", {"$"});
     addRow("lines that build no frame", "",
-           {"<" + longest + "A\n14\t01\n14\17701\n14\r01\n1402\n", "$", "=" + firmware}, {"1402"});
+           {"<" + longest + "A\n14\t01\n14\17701\n14\r01\n1402\n", "$", "=" + firmware}, {"1402"},
+           3);
     addRow("one character", "", {"<Z\nZZ\n", "$", "=NG: 14\nNG: 14\n"}, {"Z", "ZZ"});
     addRow("line of 272 characters", "", {"<" + longest + "\n", "$", "=" + longest.mid(2) + "\n"},
            {longest});
     addRow("characters outside Latin-1", "",
-           {"<10\xe2\x82\xac\n10caf\xc3\xa9\n10ok\n", "$", "=ok\n"}, {"10ok"});
+           {"<10\xe2\x82\xac\n10caf\xc3\xa9\n10ok\n", "$", "=ok\n"}, {"10ok"}, 3);
     addRow("error end without error-abort", "",
            {noTag, "<010000000004\n1401\n", "$", "=NG: 72\n" + model}, {"010000000004", "1401"});
     addRow("level 2, node number over TCP", "-n 5 -o 2",
            {"<1401\n1402\n", "$", "=1401\t00V640-SIM01\n1402\t000105\n"}, {"1401", "1402"});
-    addRow("file", "", {"<1401\n1\t2\n1402", "=" + model + firmware}, {"1401", "1402"}, 0,
+    addRow("file", "", {"<1401\n1\t2\n1402", "=" + model + firmware}, {"1401", "1402"}, 3,
            e2e::File);
     addRow("terminal: empty and bad lines", "",
            {"=> ", "<\n", "=> ", "<14\00201\n", "=> ", "<" + longest + "A\n", "=> ", "<1401\n",
             "=" + model + "> ", "$"},
-           {"1401"}, 0, Terminal);
+           {"1401"}, 3, Terminal);
     addRow("terminal: error end at level 1", "-o 1",
            {noTag, "=> ", "<010000000004\n", "=72\n> ", "<1402\n", "=000105\n> ", "$"},
            {"010000000004", "1402"}, 0, Terminal);
@@ -71,14 +86,16 @@ void InteractiveTest::sessions_data()
     addRow("burst", "",
            {"<1401\n\n14\t01\n1402\n1403\n15\n",
             "=" + model + firmware + mac + "command code: 1403\n", "$"},
-           {"1401", "1402", "1403", "15"});
+           {"1401", "1402", "1403", "15"}, 3);
     addRow("terminal: burst", "",
            {"<1401\n1402\n1403\n", "=> " + model + "> " + firmware + "> " + mac + "> ", "$"},
            {"1401", "1402", "1403"}, 0, Terminal);
     // The second line gets no answer; the third waits and goes out over a new connection.
     addRow("time-out and reconnection", "-i 1000",
            {"!fault ignore-every 2", "<1401\n1402\n1403\n", "=" + model + mac, "$"},
-           {"1401", "1402", "1403"});
+           {"1401", "1402", "1403"}, 4);
+    addRow("every command times out", "-i 1000", {"!fault ignore-every 1", "<1401\n1402\n", "$"},
+           {"1401", "1402"}, 4);
     addRow("peer closes while a line is awaited", "", {"<1401\n", "=" + model, "!quit"}, {"1401"},
            4);
     // Half a line must not hold up the link's events.
@@ -92,7 +109,7 @@ void InteractiveTest::lineWithoutLink_data()
     QTest::addColumn<int>("status");
 
     // After the time-out the reconnection fails; the next line reopens the link once.
-    QTest::newRow("reopened") << "freed" << QByteArray("> > 1.05\n> ") << 0;
+    QTest::newRow("reopened") << "freed" << QByteArray("> > 1.05\n> ") << 4;
     QTest::newRow("not reopened") << "full" << QByteArray("> > ") << 4;
     QTest::newRow("reconnection refused") << "closed" << QByteArray("> > ") << 4;
 }
@@ -170,6 +187,13 @@ void InteractiveTest::closedDescriptors_data()
     e2e::addColumns();
     addRow("interactive", "", {});
     addRow("one-shot", "--get-model-number", {}, {"1401"});
+}
+
+void InteractiveTest::fullDisk_data()
+{
+    e2e::addColumns();
+    addRow("one-shot", "-r 1", {}, {"010000000004"}, 1);
+    addRow("interactive", "", {"<1401\n1402\n"}, {"1401"}, 1);
 }
 
 QTEST_GUILESS_MAIN(InteractiveTest)

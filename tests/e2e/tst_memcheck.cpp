@@ -40,7 +40,7 @@ void MemcheckTest::interactive_data()
     addRow("lines over a pty", "-i 3000",
            {"!fault ignore-every 2", "<1401\n1\t2\n1402\n1403\n",
             "=V640-SIM01\n00:00:5E:00:53:01\n", "$"},
-           {"1401", "1402", "1403"});
+           {"1401", "1402", "1403"}, 4);
 }
 
 QTEST_GUILESS_MAIN(MemcheckTest)

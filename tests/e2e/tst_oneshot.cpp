@@ -98,6 +98,8 @@ void OneShotTest::reports_data()
     addRow("web password of 16 characters", "--set-web-password Pw!9xPw!9xPw!9x1", {ok},
            {"A2Pw!9xPw!9xPw!9x1"});
     addRow("IP address", "--set-ip-address 172.16.5.9", {ok}, {"A300172016005009"});
+    addRow("IP address with leading zeros", "--set-ip-address 192.168.010.050", {ok},
+           {"A300192168010050"});
     addRow("subnet mask", "--set-subnet-mask 255.255.255.0", {ok}, {"A301255255255000"});
 
     addRow("level 0", "-o 0 --get-firmware-version", {"=1.05\n"}, {"1402"});
@@ -121,8 +123,6 @@ void OneShotTest::reports_data()
            {"!fault trailing 30300D", "=1401\t00V640-SIM01\n"}, {"1401"});
     // The last in table order, which is neither the first nor the last given.
     addRow("several operations", "--nak --reset --get-model-number", {ok}, {"7F"});
-    addRow("an earlier operation that does not build", "--test " + QString(271, 'A') + " --reset",
-           {ok}, {"7F"});
 
     addRow("node-number 17 over TCP", "-n 17 --get-model-number", {model}, {"1401"});
     addRow("timeout-interval 1000", "-i 1000 --get-model-number", {model}, {"1401"});
@@ -167,6 +167,22 @@ void OneShotTest::refusals_data()
                               "--set-ip-address fd00::1",
                               "--set-subnet-mask 255.255.255.256",
                               "--get-model-number -r 0",
+                              "-r +1",
+                              "-w 1,2 0123456789ABCDEF",
+                              "-w 1 GGGGGGGGGGGGGGGG",
+                              "-w 1 00112233445566\ufb00",
+                              "-s 1 0011",
+                              "-b 0 ZZ",
+                              "-b 0 001",
+                              "-b 87 0011",
+                              "-b 0x1 00",
+                              "--set-ip-address 192.168.1",
+                              "--set-ip-address 3232235826",
+                              "--set-subnet-mask 255.255.255.0x0",
+                              "--write 1 00 --get-model-number",
+                              "--reset --test " + QString(271, 'A'),
+                              "-c E71" + model,
+                              "-c 99999999999" + model,
                               "--reset --set-web-password " + QString(17, 'p'),
                               "-n 18",
                               "-c 9600X",

@@ -52,7 +52,7 @@ void SerialTest::sessions_data()
     addRow("stale bytes, one-shot", "-o 1 --get-model-number", {stale, rawModel}, {"1401"});
     addRow("stale bytes, interactive", "-o 1", {stale, "<1401\n", "$", rawModel}, {"1401"});
     addRow("node 1: one character is no frame", "",
-           {"<1\n" + longest + "C\n1401\n", "$", "=" + model}, {"1401"});
+           {"<1\n" + longest + "C\n1401\n", "$", "=" + model}, {"1401"}, 3);
     addRow("node 0: one character is a frame", "-n 0", {"<1\n", "$", "=NG: 14\n"}, {"1"});
     addRow("node 17, two lines", "-n 17", {"<1402\n1401\n", "$", "=1.05\n" + model},
            {"1402", "1401"});
@@ -62,7 +62,24 @@ void SerialTest::sessions_data()
     addRow("time-out reopens the port", "-i 1000",
            {"!fault ignore-every 2", "=> ", "<1401\n", "=" + model + "> ", "<1402\n", "=> ",
             "<1403\n", "=00:00:5E:00:53:01\n> ", "$"},
-           {"1401", "1402", "1403"}, 0, e2e::Terminal);
+           {"1401", "1402", "1403"}, 4, e2e::Terminal);
+
+    // Answers that are not what the unit said, and what comes before an answer.
+    QByteArray changedByte = frame(1, "00V640-SIM01");
+    changedByte[changedByte.size() - 4] = '2';
+    QByteArray otherNode = frame(5, "00V640-SIM01");
+    otherNode.replace(otherNode.size() - 3, 2, "FF");
+    const QByteArray invalid = "=NG: ffffffffffffffff\n";
+    addRow("changed byte, old FCS, error-abort", "-a --get-model-number",
+           {"!respond " + changedByte.toHex(), invalid}, {"1401"}, 2);
+    addRow("answer from node 05", "--get-model-number", {"!respond " + otherNode.toHex(), invalid},
+           {"1401"});
+    addRow("bytes before SOH", "--get-model-number",
+           {"!respond 0A300D" + frame(1, "00V640-SIM01").toHex(), "=" + model}, {"1401"});
+    // The far end gone ends the run at once, in either mode.
+    addRow("hang-up while a line is awaited", "", {"<1401\n", "=" + model, "!quit"}, {"1401"}, 4);
+    addRow("hang-up during an exchange", "-i 60000 --get-model-number",
+           {"!fault delay 30000", "#10", "!quit"}, {"1401"}, 4);
 }
 
 void SerialTest::lineSettings_data()

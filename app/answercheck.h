@@ -1,0 +1,30 @@
+#ifndef VORSEL_ANSWERCHECK_H
+#define VORSEL_ANSWERCHECK_H
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// Whether a response is what the unit said to the command just sent: a frame with a known
+// response code, from the node asked and sealed with its own check sequence, and, where the
+// command's answer has a fixed form, in that form. Anything else is not a valid answer.
+namespace AnswerCheck {
+
+enum class Verdict {
+    Valid,
+    NotAFrame,          // not a frame, or a response code the unit does not give
+    WrongCheckSequence, // an addressed frame whose FCS is not its own
+    WrongNode,          // from another node than the one asked
+    WrongForm,          // a normal end whose data does not have the form of the answer
+};
+
+Verdict judge(const QByteArray &command, const QByteArray &response, bool withForm);
+
+// Why an answer is not valid, in a few words.
+const char *reason(Verdict verdict);
+
+// The page mask of a read command: the 8 characters behind its code; missing ones count as 0.
+quint32 requestedPageMask(const QByteArray &command);
+
+} // namespace AnswerCheck
+
+#endif
