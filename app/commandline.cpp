@@ -342,7 +342,5 @@ void ConsoleApplicationMain::main()
         sendV640Command();
         return;
     }
-    stdinNotifier->setEnabled(true);
-    outputStream << prompt;
-    outputStream.flush();
+    awaitLine();
 }
