@@ -1,6 +1,7 @@
 #include "consoleapplicationmain.h"
 
 #include <QCoreApplication>
+#include <QSerialPort>
 #include <QSocketNotifier>
 
 #include <cctype>
@@ -18,6 +19,7 @@ enum class ParameterForm {
     AddressAndTagData,
     Verbatim, // the value, unchanged
     IPAddress,
+    Sequence, // frames of the production run's own
 };
 
 struct OptionDefinition
@@ -130,6 +132,35 @@ const OptionDefinition optionDefinitions[] = {
     {nullptr, "set-subnet-mask", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "subnet mask"),
      QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Sets the subnet mask."), ParameterForm::IPAddress,
      0xA301},
+    {nullptr, "verify", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "After a write, reads the written pages back and compares them."),
+     ParameterForm::Setting, 0},
+    {nullptr, "wait", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "msec"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Repeats the operation while the unit answers with an error, for up to "
+                       "msec."),
+     ParameterForm::Setting, 0},
+    {nullptr, "retries", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "count"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Sends a frame again after a communication failure, up to count times."),
+     ParameterForm::Setting, 0},
+    {nullptr, "dump", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "file"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Reads the whole ID Tag into an image file (- for standard output)."),
+     ParameterForm::Sequence, 0},
+    {nullptr, "restore", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "file"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Writes an image file (- for standard input) to the whole ID Tag."),
+     ParameterForm::Sequence, 0},
+    {nullptr, "compare", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "file"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Compares the whole ID Tag with an image file (- for standard input)."),
+     ParameterForm::Sequence, 0},
+    {nullptr, "scan", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Lists the node numbers that answer on a serial line."),
+     ParameterForm::Sequence, 0},
 };
 
 // A tag holds 17 pages of 8 bytes; a byte write must end within it.
@@ -257,6 +288,8 @@ void ConsoleApplicationMain::main()
         exitCommander(CommunicationError);
         return;
     }
+    invalidParameters +=
+        production.configure(parser, qobject_cast<QSerialPort *>(device) != nullptr);
 
     const char *builtFrame = nullptr;
     for (const OptionDefinition &definition : optionDefinitions) {
@@ -264,6 +297,9 @@ void ConsoleApplicationMain::main()
             continue;
         }
         ++oneShot;
+        if (definition.form == ParameterForm::Sequence) {
+            continue;
+        }
         const QString value = parser.value(optionName(definition));
         QString parameter;
         switch (definition.form) {
@@ -297,6 +333,7 @@ void ConsoleApplicationMain::main()
             break;
         case ParameterForm::None:
         case ParameterForm::Setting:
+        case ParameterForm::Sequence:
             break;
         }
 
@@ -326,6 +363,9 @@ void ConsoleApplicationMain::main()
     }
 
     connect(&responseTimer, &QTimer::timeout, this, &ConsoleApplicationMain::responseTimeout);
+    connect(&production, &ProductionRun::resend, this, &ConsoleApplicationMain::resendV640Command);
+    connect(&production, &ProductionRun::interrupted, this,
+            [this]() { exitCommander(Interrupted); });
     responseTimer.setSingleShot(true);
     responseTimer.setInterval(timeoutInterval);
     responseTimer.stop();
@@ -339,6 +379,7 @@ void ConsoleApplicationMain::main()
     stdinNotifier->setEnabled(false);
 
     if (oneShot > 0) {
+        setFrame(production.start(QByteArray(frame), nodeNumber));
         sendV640Command();
         return;
     }

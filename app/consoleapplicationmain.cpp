@@ -11,7 +11,8 @@ Q_GLOBAL_STATIC(ConsoleApplicationMain, theController)
 
 ConsoleApplicationMain::ConsoleApplicationMain(QObject *parent)
     : QObject(parent), standardInput(STDIN_FILENO, V640_MAX_FRAME_SIZE),
-      inputStream(&standardInput), outputStream(stdout, QIODevice::WriteOnly)
+      inputStream(&standardInput), outputStream(stdout, QIODevice::WriteOnly),
+      production(&outputStream)
 {
 }
 

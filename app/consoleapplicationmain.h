@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "exchangeoutcome.h"
+#include "productionrun.h"
 #include "serialcommunicationsetting.h"
 #include "standardinput.h"
 #include "v640.h"
@@ -30,6 +31,8 @@ public:
         V640ResponseError = 2,
         InvalidParameter = 3,
         CommunicationError = 4,
+        VerifyMismatch = 5,
+        Interrupted = 130,
     };
     Q_ENUM(ExitStatus)
 
@@ -47,6 +50,7 @@ private slots:
     void networkError(QAbstractSocket::SocketError socketError);
     void reciveV640Response();
     void responseTimeout();
+    void resendV640Command();
 
 private:
     // Lets tests and the fuzzer hand exchanges to the reporting without a link.
@@ -58,6 +62,8 @@ private:
     void next();
     void awaitLine();
     void exchangeEnded(ExchangeOutcome outcome);
+    bool retryExchange();
+    void setFrame(const QByteArray &bytes);
     bool outputFailed();
     bool buildV640Command(const QString &message);
     void discardPendingInput();
@@ -109,6 +115,8 @@ private:
     // Set once the exit has been requested: no line is taken after that.
     bool ending = false;
     SessionStatus sessionStatus;
+    // Verify, wait, retries, the whole-tag operations and the scan.
+    ProductionRun production;
 };
 
 #endif

@@ -69,7 +69,8 @@ bool ConsoleApplicationMain::openV640Device()
         // adapter unplugged, the peer gone) would otherwise wake the event loop for ever.
         connect(port, &QSerialPort::errorOccurred, this,
                 [this](QSerialPort::SerialPortError error) {
-                    if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
+                    if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
+                        !retryExchange()) {
                         exchangeEnded(ExchangeOutcome::LinkFailed);
                         exitCommander(CommunicationError);
                     }
@@ -98,7 +99,9 @@ void ConsoleApplicationMain::closeV640Device()
 {
     if (device != nullptr) {
         device->close();
-        delete device;
+        disconnect(device, nullptr, this, nullptr);
+        // This may run inside the link's own signal.
+        device->deleteLater();
         device = nullptr;
     }
 }
@@ -109,7 +112,27 @@ void ConsoleApplicationMain::next()
         return;
     }
     if (oneShot != 0) {
-        exitCommander(NoError);
+        // A run of several frames goes on; the error-abort has ended it already.
+        const QByteArray following = ending ? QByteArray() : production.advance();
+        if (!following.isEmpty()) {
+            setFrame(following);
+            resendV640Command();
+            return;
+        }
+        switch (production.result()) {
+        case ProductionRun::Result::Done:
+            exitCommander(NoError);
+            break;
+        case ProductionRun::Result::Mismatch:
+            exitCommander(VerifyMismatch);
+            break;
+        case ProductionRun::Result::NoneAnswered:
+            exitCommander(CommunicationError);
+            break;
+        case ProductionRun::Result::NotWritten:
+            exitCommander(Error);
+            break;
+        }
         return;
     }
     awaitLine();
@@ -141,6 +164,23 @@ bool ConsoleApplicationMain::outputFailed()
 void ConsoleApplicationMain::exchangeEnded(ExchangeOutcome outcome)
 {
     sessionStatus.record(outcome);
+    production.exchangeEnded(outcome, responseBuffer);
+}
+
+bool ConsoleApplicationMain::retryExchange()
+{
+    // Only an exchange in progress is tried again; a link lost while none is ends the run.
+    if (!responseTimer.isActive() || !production.retries()) {
+        return false;
+    }
+    responseTimer.stop();
+    closeV640Device();
+    return true;
+}
+
+void ConsoleApplicationMain::setFrame(const QByteArray &bytes)
+{
+    text_copy(bytes.constData(), frame, V640_MAX_FRAME_SIZE);
 }
 
 void ConsoleApplicationMain::filter()
@@ -251,6 +291,7 @@ void ConsoleApplicationMain::sendV640Command()
     }
     lastCommand = QByteArray(frame);
     responseTimer.start();
+    production.frameSent();
     // Hand the frame to the system now rather than on the event loop's next pass. Last, because
     // a link that fails here ends the run at once.
     if (auto *socket = qobject_cast<QTcpSocket *>(device)) {
@@ -312,27 +353,55 @@ void ConsoleApplicationMain::reciveV640Response()
         return;
     }
     responseTimer.stop();
-    reportV640Response();
     // A response is reported once: whatever comes next begins a new one.
+    if (!production.repeats(lastCommand, responseBuffer)) {
+        reportV640Response();
+        responseBuffer.clear();
+        next();
+        return;
+    }
     responseBuffer.clear();
-    next();
 }
 
 void ConsoleApplicationMain::responseTimeout()
 {
-    exchangeEnded(ExchangeOutcome::Timeout);
     closeV640Device();
-    if (oneShot != 0) {
-        // A one-shot run that got no answer must not report success.
+    if (production.retries()) {
+        return;
+    }
+    exchangeEnded(ExchangeOutcome::Timeout);
+    // A one-shot run that got no answer must not report success; a scan goes on to the next node.
+    if (oneShot != 0 && !production.passesOverSilence()) {
         exitCommander(CommunicationError);
         return;
     }
-    openV640Device();
+    if (oneShot == 0) {
+        openV640Device();
+    }
     next();
+}
+
+void ConsoleApplicationMain::resendV640Command()
+{
+    if (ending) {
+        return;
+    }
+    // A failure closed the link: it is opened anew, and failing that is one more failed attempt.
+    if (device == nullptr && !openV640Device()) {
+        if (!production.retries()) {
+            exchangeEnded(ExchangeOutcome::LinkFailed);
+            exitCommander(CommunicationError);
+        }
+        return;
+    }
+    sendV640Command();
 }
 
 void ConsoleApplicationMain::networkError(QAbstractSocket::SocketError)
 {
+    if (retryExchange()) {
+        return;
+    }
     exchangeEnded(ExchangeOutcome::LinkFailed);
     exitCommander(CommunicationError);
 }

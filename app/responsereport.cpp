@@ -24,8 +24,16 @@ void ConsoleApplicationMain::reportV640Response()
     // The raw levels show the traffic as it came; the readable forms show only what the unit
     // really said to this command.
     const bool humanReadable = outputLevel != 1 && outputLevel != 2;
+    // Data that a run goes on with must have the answer's form at every level.
     const AnswerCheck::Verdict verdict =
-        AnswerCheck::judge(lastCommand, responseBuffer, humanReadable);
+        AnswerCheck::judge(lastCommand, responseBuffer, humanReadable || production.usesData());
+    ExchangeOutcome outcome = ExchangeOutcome::Ok;
+    if (verdict != AnswerCheck::Verdict::Valid) {
+        outcome = ExchangeOutcome::InvalidAnswer;
+    } else if (v640_get_response_code(responseBuffer.constData()) != 0) {
+        outcome = ExchangeOutcome::UnitError;
+    }
+
     switch (outputLevel) {
     case 1:
         outputStream << QString::fromLatin1(lastResponseText) << Qt::endl;
@@ -35,19 +43,15 @@ void ConsoleApplicationMain::reportV640Response()
                      << QString::fromLatin1(lastResponseText) << Qt::endl;
         break;
     default:
+        if (production.replacesReport(outcome, responseBuffer)) {
+            break;
+        }
         if (verdict == AnswerCheck::Verdict::Valid) {
             reportHumanReadable();
         } else {
             reportResponseError(-1);
         }
         break;
-    }
-
-    ExchangeOutcome outcome = ExchangeOutcome::Ok;
-    if (verdict != AnswerCheck::Verdict::Valid) {
-        outcome = ExchangeOutcome::InvalidAnswer;
-    } else if (v640_get_response_code(responseBuffer.constData()) != 0) {
-        outcome = ExchangeOutcome::UnitError;
     }
     exchangeEnded(outcome);
     if (errorAbort && outcome != ExchangeOutcome::Ok) {

@@ -1,0 +1,90 @@
+#include "tagimage.h"
+
+#include <QList>
+
+#include <cctype>
+
+namespace {
+
+const int pageDigits = 2 * TagImage::pageSize;
+
+bool isHexadecimal(const QByteArray &text)
+{
+    for (const char character : text) {
+        if (!isxdigit(static_cast<unsigned char>(character))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+TagImage::TagImage() : values(byteCount, '\0'), known(byteCount, '\0') {}
+
+bool TagImage::parse(const QByteArray &content)
+{
+    // No text image is this short: 17 lines of 16 digits take 272 bytes at least.
+    if (content.size() == byteCount) {
+        values = content;
+        known.fill('\1');
+        return true;
+    }
+    QByteArray digits;
+    for (const QByteArray &line : content.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith('#')) {
+            continue;
+        }
+        if (trimmed.size() != pageDigits || !isHexadecimal(trimmed) ||
+            digits.size() == byteCount * 2) {
+            return false;
+        }
+        digits += trimmed;
+    }
+    if (digits.size() != byteCount * 2) {
+        return false;
+    }
+    setDigits(0, digits);
+    return true;
+}
+
+QByteArray TagImage::text(const QString &comment) const
+{
+    QByteArray text = "# " + comment.toUtf8() + '\n';
+    const QByteArray all = digits();
+    for (int page = 0; page < pageCount; ++page) {
+        text += all.mid(page * pageDigits, pageDigits) + '\n';
+    }
+    return text;
+}
+
+void TagImage::setDigits(int address, const QByteArray &digits)
+{
+    const QByteArray bytes = QByteArray::fromHex(digits);
+    for (int i = 0; i < bytes.size() && address + i < byteCount; ++i) {
+        values[address + i] = bytes.at(i);
+        known[address + i] = '\1';
+    }
+}
+
+quint32 TagImage::pageMask() const
+{
+    quint32 mask = 0;
+    for (int address = 0; address < byteCount; ++address) {
+        if (holds(address)) {
+            mask |= 1u << (address / pageSize + 2);
+        }
+    }
+    return mask;
+}
+
+int TagImage::firstDifference(const TagImage &other) const
+{
+    for (int address = 0; address < byteCount; ++address) {
+        if (holds(address) && other.holds(address) && byte(address) != other.byte(address)) {
+            return address;
+        }
+    }
+    return -1;
+}
