@@ -60,6 +60,17 @@ _vorsel()
         --set-subnet-mask)
             candidates="255.255.255.0 255.255.0.0 255.0.0.0"
             ;;
+        --wait)
+            candidates="1000 5000 10000 30000 60000"
+            ;;
+        --retries)
+            candidates="0 1 2 3 5"
+            ;;
+        --dump | --restore | --compare)
+            # An image file, or standard output or input.
+            candidates="-"
+            files=yes
+            ;;
         --test | --set-web-password | --set-ip-address) ;;
         *)
             if [[ $cur == -* ]]; then
@@ -71,7 +82,8 @@ _vorsel()
                     --get-subnet-mask-in-rom --get-memory-status --get-antenna-connection-status
                     --get-last-command --get-communications-history
                     --clear-communications-history --noise-measurement --reset
-                    --set-web-password --set-ip-address --set-subnet-mask"
+                    --set-web-password --set-ip-address --set-subnet-mask --verify --wait
+                    --retries --dump --restore --compare --scan"
                 [[ $cur == --* ]] || candidates+=" -h -v -t -n -c -i -a -o -r -w -s -b"
             fi
             ;;

@@ -72,6 +72,8 @@ done <<'EOF'
 --read
 --byte-write 00
 --set-subnet-mask
+--wait --get-model-number
+--retries --get-model-number
 EOF
 "$vorsel" --target "$scratch/v640" --get-model-number >/dev/null || fail "the completed link"
 
