@@ -28,6 +28,7 @@ ConsoleApplicationMain *ConsoleApplicationMain::instance()
 void ConsoleApplicationMain::exitCommander(ExitStatus status)
 {
     if (device != nullptr) {
+        trace.closed();
         device->close();
         // This may run inside the link's own signal, so the object goes once control is back
         // in the event loop, at the latest when the loop ends.

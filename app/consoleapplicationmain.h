@@ -9,9 +9,12 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "diagnostics.h"
 #include "exchangeoutcome.h"
+#include "jsonreport.h"
 #include "serialcommunicationsetting.h"
 #include "standardinput.h"
+#include "traffictrace.h"
 #include "v640.h"
 
 class QIODevice;
@@ -57,7 +60,10 @@ private:
     void exitCommander(ExitStatus status);
     void next();
     void awaitLine();
-    void exchangeEnded(ExchangeOutcome outcome);
+    void exchangeEnded(ExchangeOutcome outcome, const QString &reason = QString());
+    void failed(ExchangeOutcome outcome, const QString &reason);
+    QString linkName() const;
+    QString linkSettings() const;
     bool outputFailed();
     bool buildV640Command(const QString &message);
     void discardPendingInput();
@@ -109,6 +115,10 @@ private:
     // Set once the exit has been requested: no line is taken after that.
     bool ending = false;
     SessionStatus sessionStatus;
+    QString linkFailureReason;
+    Diagnostics diagnostics;
+    JsonReport jsonReport;
+    TrafficTrace trace;
 };
 
 #endif

@@ -26,31 +26,40 @@ void ConsoleApplicationMain::reportV640Response()
     const bool humanReadable = outputLevel != 1 && outputLevel != 2;
     const AnswerCheck::Verdict verdict =
         AnswerCheck::judge(lastCommand, responseBuffer, humanReadable);
-    switch (outputLevel) {
-    case 1:
-        outputStream << QString::fromLatin1(lastResponseText) << Qt::endl;
-        break;
-    case 2:
-        outputStream << QString::fromLatin1(lastCommandText) << '\t'
-                     << QString::fromLatin1(lastResponseText) << Qt::endl;
-        break;
-    default:
-        if (verdict == AnswerCheck::Verdict::Valid) {
-            reportHumanReadable();
-        } else {
-            reportResponseError(-1);
+    // In JSON the object is written as the exchange ends.
+    if (!jsonReport.isEnabled()) {
+        switch (outputLevel) {
+        case 1:
+            outputStream << QString::fromLatin1(lastResponseText) << Qt::endl;
+            break;
+        case 2:
+            outputStream << QString::fromLatin1(lastCommandText) << '\t'
+                         << QString::fromLatin1(lastResponseText) << Qt::endl;
+            break;
+        default:
+            if (verdict == AnswerCheck::Verdict::Valid) {
+                reportHumanReadable();
+            } else {
+                reportResponseError(-1);
+            }
+            break;
         }
-        break;
     }
 
-    ExchangeOutcome outcome = ExchangeOutcome::Ok;
+    const int responseCode = v640_get_response_code(responseBuffer.constData());
     if (verdict != AnswerCheck::Verdict::Valid) {
-        outcome = ExchangeOutcome::InvalidAnswer;
-    } else if (v640_get_response_code(responseBuffer.constData()) != 0) {
-        outcome = ExchangeOutcome::UnitError;
+        failed(ExchangeOutcome::InvalidAnswer,
+               QStringLiteral("not a valid answer to %1: %2")
+                   .arg(QString::fromLatin1(lastCommandText),
+                        QLatin1String(AnswerCheck::reason(verdict))));
+    } else if (responseCode != 0) {
+        failed(ExchangeOutcome::UnitError, QStringLiteral("the unit answered %1 with error code %2")
+                                               .arg(QString::fromLatin1(lastCommandText))
+                                               .arg(responseCode, 2, 16, QLatin1Char('0')));
+    } else {
+        exchangeEnded(ExchangeOutcome::Ok);
     }
-    exchangeEnded(outcome);
-    if (errorAbort && outcome != ExchangeOutcome::Ok) {
+    if (errorAbort && (verdict != AnswerCheck::Verdict::Valid || responseCode != 0)) {
         exitCommander(V640ResponseError);
     }
 }
