@@ -3,7 +3,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+install_missing "${demo_packages[@]}"
+configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_targets build vorsel vorsel-sim
 echo
 
 # The simulator serves on a loopback address only; nothing here reaches any other host.
