@@ -51,8 +51,9 @@ const OptionDefinition optionDefinitions[] = {
      QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Abort when a response error occurs."),
      ParameterForm::Setting, 0},
     {"o", "output-format", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "level"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "By default, human readable output. The higher "
-                                                 "the level, the more information is output."),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "By default, human readable output. The higher the level, the more "
+                       "information is output. json: JSON Lines, one object per exchange."),
      ParameterForm::Setting, 0},
     {"r", "read", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "peges"),
      QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Reads any pages of data from the ID Tag."),
@@ -132,6 +133,15 @@ const OptionDefinition optionDefinitions[] = {
     {nullptr, "set-subnet-mask", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "subnet mask"),
      QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Sets the subnet mask."), ParameterForm::IPAddress,
      0xA301},
+    {nullptr, "verbose", nullptr,
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Names the settings, and the cause of every failure, on standard error."),
+     ParameterForm::Setting, 0},
+    {nullptr, "trace", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "file"),
+     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
+                       "Appends a timestamped log of the traffic to the file (- for standard "
+                       "error)."),
+     ParameterForm::Setting, 0},
     {nullptr, "verify", nullptr,
      QT_TRANSLATE_NOOP("ConsoleApplicationMain",
                        "After a write, reads the written pages back and compares them."),
@@ -194,23 +204,62 @@ int byteAddress(const QString &text)
                                                                                       : -1;
 }
 
-// Whether the tag data fits the operation exactly: nothing may be cut off or padded.
-bool tagDataFits(ParameterForm form, const QString &tagData, int pages, int address)
+// Why the tag data does not fit the operation exactly, or nothing when it does: nothing may be
+// cut off or padded.
+QString tagDataProblem(ParameterForm form, const QString &tagData, int pages, int address)
 {
     if (!isHexadecimalText(tagData)) {
-        return false;
+        return QStringLiteral("tag data must be hexadecimal digits, got '%1'").arg(tagData);
     }
     switch (form) {
     case ParameterForm::PagesAndTagData:
-        return tagData.size() == pages * pageDigits;
+        if (tagData.size() != pages * pageDigits) {
+            return QStringLiteral("%1 hexadecimal digits per page expected, got %2 for %3 page%4")
+                .arg(pageDigits)
+                .arg(tagData.size())
+                .arg(pages)
+                .arg(pages == 1 ? "" : "s");
+        }
+        break;
     case ParameterForm::PagesAndOnePage:
-        return tagData.size() == pageDigits;
+        if (tagData.size() != pageDigits) {
+            return QStringLiteral("%1 hexadecimal digits expected, got %2")
+                .arg(pageDigits)
+                .arg(tagData.size());
+        }
+        break;
     case ParameterForm::AddressAndTagData:
-        return tagData.size() >= 2 && tagData.size() % 2 == 0 &&
-               address + tagData.size() / 2 <= tagBytes;
+        if (tagData.size() < 2 || tagData.size() % 2 != 0) {
+            return QStringLiteral("whole bytes of tag data expected (an even number of "
+                                  "hexadecimal digits), got %1 digits")
+                .arg(tagData.size());
+        }
+        if (address + tagData.size() / 2 > tagBytes) {
+            return QStringLiteral("%1 bytes from address %2 end beyond the tag's %3 bytes")
+                .arg(tagData.size() / 2)
+                .arg(address, 2, 16, QLatin1Char('0'))
+                .arg(tagBytes);
+        }
+        break;
     default:
-        return true;
+        break;
     }
+    return QString();
+}
+
+// Why no frame can carry an operation's parameter.
+QString unbuildable(const OptionDefinition &definition, const QString &parameter)
+{
+    for (const v640_code_entry *entry = v640_command_list; entry->text_length != 0; ++entry) {
+        if (entry->code == definition.code && (parameter.size() < entry->min_parameter_length ||
+                                               parameter.size() > entry->max_parameter_length)) {
+            return QStringLiteral("%1 to %2 characters fit a frame, got %3")
+                .arg(entry->min_parameter_length)
+                .arg(entry->max_parameter_length)
+                .arg(parameter.size());
+        }
+    }
+    return QStringLiteral("holds a character that no frame may carry");
 }
 
 } // namespace
@@ -238,6 +287,12 @@ void ConsoleApplicationMain::main()
     // Prints help, version or its own error message and ends the process where asked to.
     parser.process(*QCoreApplication::instance());
 
+    QStringList refusals;
+    // Every value is judged; the run ends after the link opened, naming each cause.
+    const auto refuse = [&refusals](const char *option, const QString &cause) {
+        refusals << QStringLiteral("--%1: %2").arg(QLatin1String(option), cause);
+    };
+
     const QString typedTagData = parser.positionalArguments().join(QString());
     // Upper case only once the text is known to be ASCII hexadecimal digits.
     const QString tagData = isHexadecimalText(typedTagData) ? typedTagData.toUpper() : typedTagData;
@@ -246,20 +301,24 @@ void ConsoleApplicationMain::main()
         target = parser.value(QStringLiteral("target"));
     }
 
-    int invalidParameters = 0;
     bool converted = false;
     if (parser.isSet(QStringLiteral("node-number"))) {
-        nodeNumber = parser.value(QStringLiteral("node-number")).toInt(&converted);
+        const QString value = parser.value(QStringLiteral("node-number"));
+        nodeNumber = value.toInt(&converted);
         if (!converted || nodeNumber < 0 || nodeNumber > 17) {
-            ++invalidParameters;
+            refuse("node-number", QStringLiteral("0 to 17 expected, got '%1'").arg(value));
         }
     }
     if (parser.isSet(QStringLiteral("baud-rate"))) {
-        serialSetting.setProperties(parser.value(QStringLiteral("baud-rate")));
+        const QString value = parser.value(QStringLiteral("baud-rate"));
+        serialSetting.setProperties(value);
         // Running on with serial parameters the user did not ask for would be a silent surprise;
         // a rate of 0 (no digits, or too many) is no rate at all.
         if (!serialSetting.isValid() || serialSetting.baudRate() == 0) {
-            ++invalidParameters;
+            refuse("baud-rate",
+                   QStringLiteral("a rate and optional parity, data bits, stop bits and flow "
+                                  "control such as 9600 or 19200E71 expected, got '%1'")
+                       .arg(value));
             // The link is still opened before the values are judged: with the defaults, so that
             // a port refusing values nobody meant cannot hide the invalid parameter.
             serialSetting = SerialCommunicationSetting();
@@ -267,29 +326,44 @@ void ConsoleApplicationMain::main()
     }
     serialSetting.setParity(nodeNumber == 0 ? QSerialPort::EvenParity : QSerialPort::NoParity);
     if (parser.isSet(QStringLiteral("timeout-interval"))) {
-        timeoutInterval = parser.value(QStringLiteral("timeout-interval")).toInt(&converted);
+        const QString value = parser.value(QStringLiteral("timeout-interval"));
+        timeoutInterval = value.toInt(&converted);
         if (!converted || timeoutInterval < 1000 || timeoutInterval > 60000) {
             timeoutInterval = 1;
-            ++invalidParameters;
+            refuse("timeout-interval",
+                   QStringLiteral("1000 to 60000 milliseconds expected, got '%1'").arg(value));
         }
     }
     if (parser.isSet(QStringLiteral("error-abort"))) {
         errorAbort = true;
     }
     if (parser.isSet(QStringLiteral("output-format"))) {
-        outputLevel = parser.value(QStringLiteral("output-format")).toInt(&converted);
-        if (!converted || outputLevel < 0 || outputLevel > 3) {
+        const QString value = parser.value(QStringLiteral("output-format"));
+        outputLevel = value.toInt(&converted);
+        if (value == QLatin1String("json")) {
             outputLevel = 0;
-            ++invalidParameters;
+            jsonReport.setEnabled(true);
+            outputStream.setCodec("UTF-8");
+        } else if (!converted || outputLevel < 0 || outputLevel > 3) {
+            outputLevel = 0;
+            refuse("output-format", QStringLiteral("0 to 3 or json expected, got '%1'").arg(value));
         }
     }
+    diagnostics.setEnabled(parser.isSet(QStringLiteral("verbose")));
+    if (parser.isSet(QStringLiteral("trace")) &&
+        !trace.open(parser.value(QStringLiteral("trace")))) {
+        refuse("trace", QStringLiteral("cannot open '%1': %2")
+                            .arg(parser.value(QStringLiteral("trace")), trace.errorString()));
+    }
+    diagnostics.say(linkSettings());
 
     if (!openV640Device()) {
+        failed(ExchangeOutcome::LinkFailed, linkFailureReason);
         exitCommander(CommunicationError);
         return;
     }
-    invalidParameters +=
-        production.configure(parser, qobject_cast<QSerialPort *>(device) != nullptr);
+    refusals += production.configure(parser, qobject_cast<QSerialPort *>(device) != nullptr,
+                                     jsonReport.isEnabled());
 
     const char *builtFrame = nullptr;
     for (const OptionDefinition &definition : optionDefinitions) {
@@ -302,24 +376,30 @@ void ConsoleApplicationMain::main()
         }
         const QString value = parser.value(optionName(definition));
         QString parameter;
+        QString problem;
         switch (definition.form) {
         case ParameterForm::Pages:
-            parameter = parsePagesParameter(value);
-            break;
         case ParameterForm::PagesAndTagData:
         case ParameterForm::PagesAndOnePage: {
             parameter = parsePagesParameter(value);
-            const int pages = population_count(parameter.toUInt(nullptr, 16));
-            if (!parameter.isEmpty() && tagDataFits(definition.form, tagData, pages, 0)) {
+            if (parameter.isEmpty()) {
+                problem = QStringLiteral("page numbers 1 to 17 separated by commas expected, "
+                                         "got '%1'")
+                              .arg(value);
+            } else if (definition.form != ParameterForm::Pages) {
+                const int pages = population_count(parameter.toUInt(nullptr, 16));
+                problem = tagDataProblem(definition.form, tagData, pages, 0);
                 parameter += tagData;
-            } else {
-                parameter.clear();
             }
             break;
         }
         case ParameterForm::AddressAndTagData: {
             const int address = byteAddress(value);
-            if (address >= 0 && tagDataFits(definition.form, tagData, 0, address)) {
+            if (address < 0) {
+                problem = QStringLiteral("a hexadecimal byte address 0 to 87 expected, got '%1'")
+                              .arg(value);
+            } else {
+                problem = tagDataProblem(definition.form, tagData, 0, address);
                 parameter =
                     QStringLiteral("%1").arg(address, 2, 16, QLatin1Char('0')).toUpper() + tagData;
             }
@@ -327,6 +407,11 @@ void ConsoleApplicationMain::main()
         }
         case ParameterForm::IPAddress:
             parameter = parseIPAddressParameter(value);
+            if (parameter.isEmpty()) {
+                problem = QStringLiteral("four decimal parts 0 to 255 such as 192.168.1.50 "
+                                         "expected, got '%1'")
+                              .arg(value);
+            }
             break;
         case ParameterForm::Verbatim:
             parameter = value;
@@ -336,24 +421,26 @@ void ConsoleApplicationMain::main()
         case ParameterForm::Sequence:
             break;
         }
-
-        const bool takesParsedValue =
-            definition.form != ParameterForm::None && definition.form != ParameterForm::Verbatim;
-        if (takesParsedValue && parameter.isEmpty()) {
-            ++invalidParameters;
-            continue;
+        if (problem.isEmpty()) {
+            const QByteArray bytes = toFrameBytes(parameter);
+            builtFrame = v640_build_command_frame(
+                static_cast<unsigned int>(nodeNumber), definition.code,
+                definition.form == ParameterForm::None ? nullptr : bytes.constData());
+            // Every value counts, also those of operations that are not sent.
+            if (builtFrame == nullptr) {
+                problem = unbuildable(definition, parameter);
+            }
         }
-        const QByteArray bytes = toFrameBytes(parameter);
-        builtFrame = v640_build_command_frame(
-            static_cast<unsigned int>(nodeNumber), definition.code,
-            definition.form == ParameterForm::None ? nullptr : bytes.constData());
-        // Every value counts, also those of operations that are not sent.
-        if (builtFrame == nullptr) {
-            ++invalidParameters;
+        if (!problem.isEmpty()) {
+            refuse(definition.longName, problem);
         }
     }
 
-    if (invalidParameters > 0) {
+    if (!refusals.isEmpty()) {
+        for (const QString &refusal : refusals) {
+            diagnostics.say(refusal);
+        }
+        exchangeEnded(ExchangeOutcome::NotSent, refusals.join(QStringLiteral("; ")));
         exitCommander(InvalidParameter);
         return;
     }
@@ -370,7 +457,8 @@ void ConsoleApplicationMain::main()
     responseTimer.setInterval(timeoutInterval);
     responseTimer.stop();
 
-    if (oneShot == 0 && isatty(STDIN_FILENO)) {
+    // A prompt would break the JSON Lines that a script parses.
+    if (oneShot == 0 && isatty(STDIN_FILENO) && !jsonReport.isEnabled()) {
         prompt = QStringLiteral("> ");
     }
 

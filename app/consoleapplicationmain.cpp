@@ -12,7 +12,7 @@ Q_GLOBAL_STATIC(ConsoleApplicationMain, theController)
 ConsoleApplicationMain::ConsoleApplicationMain(QObject *parent)
     : QObject(parent), standardInput(STDIN_FILENO, V640_MAX_FRAME_SIZE),
       inputStream(&standardInput), outputStream(stdout, QIODevice::WriteOnly),
-      production(&outputStream)
+      production(&outputStream, &diagnostics)
 {
 }
 
@@ -29,6 +29,7 @@ ConsoleApplicationMain *ConsoleApplicationMain::instance()
 void ConsoleApplicationMain::exitCommander(ExitStatus status)
 {
     if (device != nullptr) {
+        trace.closed();
         device->close();
         // This may run inside the link's own signal, so the object goes once control is back
         // in the event loop, at the latest when the loop ends.

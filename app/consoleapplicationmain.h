@@ -9,10 +9,13 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "diagnostics.h"
 #include "exchangeoutcome.h"
+#include "jsonreport.h"
 #include "productionrun.h"
 #include "serialcommunicationsetting.h"
 #include "standardinput.h"
+#include "traffictrace.h"
 #include "v640.h"
 
 class QIODevice;
@@ -61,9 +64,12 @@ private:
     void exitCommander(ExitStatus status);
     void next();
     void awaitLine();
-    void exchangeEnded(ExchangeOutcome outcome);
-    bool retryExchange();
+    void exchangeEnded(ExchangeOutcome outcome, const QString &reason = QString());
+    void failed(ExchangeOutcome outcome, const QString &reason);
+    bool retryExchange(const QString &reason);
     void setFrame(const QByteArray &bytes);
+    QString linkName() const;
+    QString linkSettings() const;
     bool outputFailed();
     bool buildV640Command(const QString &message);
     void discardPendingInput();
@@ -115,6 +121,10 @@ private:
     // Set once the exit has been requested: no line is taken after that.
     bool ending = false;
     SessionStatus sessionStatus;
+    QString linkFailureReason;
+    Diagnostics diagnostics;
+    JsonReport jsonReport;
+    TrafficTrace trace;
     // Verify, wait, retries, the whole-tag operations and the scan.
     ProductionRun production;
 };

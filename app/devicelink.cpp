@@ -33,6 +33,35 @@ QString serialDeviceLocation(const QString &name)
     return isPath ? name : QLatin1String("/dev/") + name;
 }
 
+bool namesFile(const QString &target)
+{
+    return QFileInfo::exists(serialDeviceLocation(target));
+}
+
+QString parityName(QSerialPort::Parity parity)
+{
+    switch (parity) {
+    case QSerialPort::EvenParity:
+        return QStringLiteral("even parity");
+    case QSerialPort::OddParity:
+        return QStringLiteral("odd parity");
+    default:
+        return QStringLiteral("no parity");
+    }
+}
+
+QString flowControlName(QSerialPort::FlowControl flowControl)
+{
+    switch (flowControl) {
+    case QSerialPort::HardwareControl:
+        return QStringLiteral("hardware flow control");
+    case QSerialPort::SoftwareControl:
+        return QStringLiteral("software flow control");
+    default:
+        return QStringLiteral("no flow control");
+    }
+}
+
 int nativeDescriptor(QIODevice *device)
 {
     if (auto *socket = qobject_cast<QTcpSocket *>(device)) {
@@ -46,12 +75,41 @@ int nativeDescriptor(QIODevice *device)
 
 } // namespace
 
+QString ConsoleApplicationMain::linkName() const
+{
+    if (!namesFile(target)) {
+        return QStringLiteral("%1:%2").arg(target).arg(unitPort);
+    }
+    return nodeNumber == 0 ? target : QStringLiteral("%1 node %2").arg(target).arg(nodeNumber);
+}
+
+QString ConsoleApplicationMain::linkSettings() const
+{
+    if (!namesFile(target)) {
+        return QStringLiteral("target %1 over TCP (frames without node number), time-out %2 ms")
+            .arg(linkName())
+            .arg(timeoutInterval);
+    }
+    return QStringLiteral("target %1, serial port at %2 baud, %3 data bits, %4, %5 stop bit(s), "
+                          "%6, node %7, time-out %8 ms")
+        .arg(target)
+        .arg(serialSetting.baudRate())
+        .arg(serialSetting.dataBits())
+        .arg(parityName(serialSetting.parity()))
+        .arg(serialSetting.stopBits())
+        .arg(flowControlName(serialSetting.flowControl()))
+        .arg(nodeNumber == 0 ? QStringLiteral("0 (frames without node number)")
+                             : QString::number(nodeNumber))
+        .arg(timeoutInterval);
+}
+
 bool ConsoleApplicationMain::openV640Device()
 {
+    trace.setLink(linkName());
     // A name that stands for a file is a serial port and nothing else: looking it up as a host
     // would only hide why the port did not open. Host names go straight to TCP, without the
     // lock file that opening a serial port takes.
-    if (QFileInfo::exists(serialDeviceLocation(target))) {
+    if (namesFile(target)) {
         auto *port = new QSerialPort;
         connect(port, &QSerialPort::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
         port->setPortName(target);
@@ -62,20 +120,25 @@ bool ConsoleApplicationMain::openV640Device()
         port->setFlowControl(serialSetting.flowControl());
         port->setReadBufferSize(readBufferSize);
         if (!port->open(QIODevice::ReadWrite)) {
+            linkFailureReason = Diagnostics::serialPortFailure(*port, target);
             delete port;
             return false;
         }
         // Connected only now: failures while opening are told by the result. A hang-up (an
         // adapter unplugged, the peer gone) would otherwise wake the event loop for ever.
         connect(port, &QSerialPort::errorOccurred, this,
-                [this](QSerialPort::SerialPortError error) {
-                    if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
-                        !retryExchange()) {
-                        exchangeEnded(ExchangeOutcome::LinkFailed);
+                [this, port](QSerialPort::SerialPortError error) {
+                    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
+                        return;
+                    }
+                    const QString reason = Diagnostics::serialPortFailure(*port, target);
+                    if (!retryExchange(reason)) {
+                        failed(ExchangeOutcome::LinkFailed, reason);
                         exitCommander(CommunicationError);
                     }
                 });
         device = port;
+        trace.opened();
         // What a serial line received before this program opened it is stale, in either mode.
         discardPendingInput();
         return true;
@@ -89,8 +152,10 @@ bool ConsoleApplicationMain::openV640Device()
     if (socket->waitForConnected(timeoutInterval)) {
         device = socket;
         nodeNumber = 0;
+        trace.opened();
         return true;
     }
+    linkFailureReason = Diagnostics::socketFailure(*socket, linkName(), timeoutInterval);
     delete socket;
     return false;
 }
@@ -98,6 +163,7 @@ bool ConsoleApplicationMain::openV640Device()
 void ConsoleApplicationMain::closeV640Device()
 {
     if (device != nullptr) {
+        trace.closed();
         device->close();
         disconnect(device, nullptr, this, nullptr);
         // This may run inside the link's own signal.
@@ -157,20 +223,35 @@ bool ConsoleApplicationMain::outputFailed()
     if (outputStream.status() == QTextStream::Ok) {
         return false;
     }
+    diagnostics.say(QStringLiteral("cannot write the results to standard output"));
     exitCommander(Error);
     return true;
 }
 
-void ConsoleApplicationMain::exchangeEnded(ExchangeOutcome outcome)
+void ConsoleApplicationMain::exchangeEnded(ExchangeOutcome outcome, const QString &reason)
 {
     sessionStatus.record(outcome);
+    if (jsonReport.isEnabled()) {
+        const bool answered = outcome == ExchangeOutcome::Ok ||
+                              outcome == ExchangeOutcome::UnitError ||
+                              outcome == ExchangeOutcome::InvalidAnswer;
+        jsonReport.exchangeEnded(outputStream, outcome, reason,
+                                 answered ? responseBuffer : QByteArray(),
+                                 production.countsAttempts() ? production.attempts() : 0);
+    }
     production.exchangeEnded(outcome, responseBuffer);
 }
 
-bool ConsoleApplicationMain::retryExchange()
+void ConsoleApplicationMain::failed(ExchangeOutcome outcome, const QString &reason)
+{
+    diagnostics.say(reason);
+    exchangeEnded(outcome, reason);
+}
+
+bool ConsoleApplicationMain::retryExchange(const QString &reason)
 {
     // Only an exchange in progress is tried again; a link lost while none is ends the run.
-    if (!responseTimer.isActive() || !production.retries()) {
+    if (!responseTimer.isActive() || !production.retries(reason)) {
         return false;
     }
     responseTimer.stop();
@@ -211,7 +292,11 @@ void ConsoleApplicationMain::filter()
         }
         // An empty line is only skipped; any other line that builds no frame is not sent.
         if (!line.isEmpty()) {
-            exchangeEnded(ExchangeOutcome::NotSent);
+            failed(ExchangeOutcome::NotSent, Diagnostics::lineRefusal(line));
+        } else if (jsonReport.isEnabled()) {
+            // Skipped rather than refused: only the report that pairs objects with lines sees it.
+            jsonReport.exchangeEnded(outputStream, ExchangeOutcome::NotSent,
+                                     Diagnostics::lineRefusal(line), QByteArray());
         }
         // The prompt comes back; the next line, if it is already here, is taken in this loop
         // rather than one call deeper per bad line.
@@ -222,6 +307,7 @@ void ConsoleApplicationMain::filter()
     }
     // After a time-out whose reconnection failed there is no link: try once more.
     if (device == nullptr && !openV640Device()) {
+        failed(ExchangeOutcome::LinkFailed, linkFailureReason);
         exitCommander(CommunicationError);
         return;
     }
@@ -253,23 +339,26 @@ bool ConsoleApplicationMain::buildV640Command(const QString &message)
 
 void ConsoleApplicationMain::discardPendingInput()
 {
-    device->readAll();
+    QByteArray stale = device->readAll();
     // Bytes the operating system holds for the link are pending too: they may have been queued
     // before this program started.
     const int descriptor = nativeDescriptor(device);
-    if (descriptor < 0) {
-        return;
-    }
     char chunk[4096];
     qint64 discarded = 0;
     pollfd readable = {descriptor, POLLIN, 0};
-    while (discarded < discardLimit && poll(&readable, 1, 0) > 0 &&
+    while (descriptor >= 0 && discarded < discardLimit && poll(&readable, 1, 0) > 0 &&
            (readable.revents & POLLIN) != 0) {
         const ssize_t count = ::read(descriptor, chunk, sizeof chunk);
         if (count <= 0) {
             break;
         }
+        if (stale.size() < responseLimit) {
+            stale.append(chunk, static_cast<int>(count));
+        }
         discarded += count;
+    }
+    if (!stale.isEmpty()) {
+        trace.discarded(stale);
     }
 }
 
@@ -290,8 +379,10 @@ void ConsoleApplicationMain::sendV640Command()
         return;
     }
     lastCommand = QByteArray(frame);
-    responseTimer.start();
     production.frameSent();
+    trace.sent(lastCommand, production.attempts());
+    jsonReport.commandSent(lastCommand);
+    responseTimer.start();
     // Hand the frame to the system now rather than on the event loop's next pass. Last, because
     // a link that fails here ends the run at once.
     if (auto *socket = qobject_cast<QTcpSocket *>(device)) {
@@ -306,6 +397,8 @@ void ConsoleApplicationMain::takeResponseBytes(const char *data, qint64 count)
     // Bytes that no outstanding command asked for are nobody's answer. Once a CR is held the
     // outcome is decided: complete, or never (a CR at index 0).
     if (!responseTimer.isActive() || responseBuffer.contains('\r')) {
+        trace.discarded(
+            QByteArray::fromRawData(data, static_cast<int>(qMin<qint64>(count, responseLimit))));
         return;
     }
     if (responseBuffer.isEmpty()) {
@@ -320,7 +413,12 @@ void ConsoleApplicationMain::takeResponseBytes(const char *data, qint64 count)
             }
         }
         if (start == nullptr || start == data + count) {
+            trace.discarded(QByteArray::fromRawData(
+                data, static_cast<int>(qMin<qint64>(count, responseLimit))));
             return;
+        }
+        if (start != data) {
+            trace.discarded(QByteArray::fromRawData(data, static_cast<int>(start - data)));
         }
         count -= start - data;
         data = start;
@@ -328,6 +426,10 @@ void ConsoleApplicationMain::takeResponseBytes(const char *data, qint64 count)
     const char *carriageReturn = static_cast<const char *>(memchr(data, '\r', count));
     const qint64 wanted = carriageReturn != nullptr ? carriageReturn - data + 1 : count;
     const qint64 room = responseLimit - responseBuffer.size();
+    if (wanted < count) {
+        trace.discarded(QByteArray::fromRawData(
+            carriageReturn + 1, static_cast<int>(qMin<qint64>(count - wanted, responseLimit))));
+    }
     if (wanted <= room) {
         responseBuffer.append(data, static_cast<int>(wanted));
         return;
@@ -353,6 +455,7 @@ void ConsoleApplicationMain::reciveV640Response()
         return;
     }
     responseTimer.stop();
+    trace.answered(responseBuffer);
     // A response is reported once: whatever comes next begins a new one.
     if (!production.repeats(lastCommand, responseBuffer)) {
         reportV640Response();
@@ -365,18 +468,22 @@ void ConsoleApplicationMain::reciveV640Response()
 
 void ConsoleApplicationMain::responseTimeout()
 {
-    closeV640Device();
-    if (production.retries()) {
+    trace.timedOut(timeoutInterval, responseBuffer);
+    const QString reason =
+        QStringLiteral("no answer from %1 within %2 ms").arg(linkName()).arg(timeoutInterval);
+    if (production.retries(reason)) {
+        closeV640Device();
         return;
     }
-    exchangeEnded(ExchangeOutcome::Timeout);
+    failed(ExchangeOutcome::Timeout, reason);
+    closeV640Device();
     // A one-shot run that got no answer must not report success; a scan goes on to the next node.
     if (oneShot != 0 && !production.passesOverSilence()) {
         exitCommander(CommunicationError);
         return;
     }
-    if (oneShot == 0) {
-        openV640Device();
+    if (oneShot == 0 && !openV640Device()) {
+        diagnostics.say(QStringLiteral("cannot reopen the link: ") + linkFailureReason);
     }
     next();
 }
@@ -388,8 +495,8 @@ void ConsoleApplicationMain::resendV640Command()
     }
     // A failure closed the link: it is opened anew, and failing that is one more failed attempt.
     if (device == nullptr && !openV640Device()) {
-        if (!production.retries()) {
-            exchangeEnded(ExchangeOutcome::LinkFailed);
+        if (!production.retries(linkFailureReason)) {
+            failed(ExchangeOutcome::LinkFailed, linkFailureReason);
             exitCommander(CommunicationError);
         }
         return;
@@ -399,9 +506,18 @@ void ConsoleApplicationMain::resendV640Command()
 
 void ConsoleApplicationMain::networkError(QAbstractSocket::SocketError)
 {
-    if (retryExchange()) {
+    // Inside the connection wait there is no link yet: the opening tells what went wrong, and
+    // when it is another attempt's, a failure leaves it to the attempts that are left.
+    auto *socket = qobject_cast<QAbstractSocket *>(device);
+    if (socket == nullptr && production.retrying()) {
         return;
     }
-    exchangeEnded(ExchangeOutcome::LinkFailed);
+    if (socket != nullptr) {
+        const QString reason = Diagnostics::socketFailure(*socket, linkName(), timeoutInterval);
+        if (retryExchange(reason)) {
+            return;
+        }
+        failed(ExchangeOutcome::LinkFailed, reason);
+    }
     exitCommander(CommunicationError);
 }

@@ -30,6 +30,7 @@ void occupyClosedStandardDescriptors()
 
 int main(int argc, char *argv[])
 {
+    // The mapping Qt's Japanese text codecs consult: the program's own, not the environment's.
     if (!qputenv("UNICODEMAP_JP", "cp932,nec-vdc")) {
         return 1;
     }
@@ -46,7 +47,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Oberan"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("oberan.example"));
     QCoreApplication::setApplicationName(QStringLiteral("vorsel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("20.4.1.68"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORSEL_VERSION));
 
     QTranslator translator;
     const QString catalogue = QStringLiteral("qt_") + QLocale().name();

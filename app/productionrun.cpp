@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "answercheck.h"
+#include "diagnostics.h"
 #include "v640.h"
 
 namespace {
@@ -48,14 +49,15 @@ int decimalValue(const QString &text, int limit)
     return int(value);
 }
 
-bool readImage(const QString &name, TagImage *image)
+// Why the file holds no image, or nothing when it does.
+QString readImage(const QString &name, TagImage *image)
 {
     QFile file;
     const bool opened = name == QLatin1String("-")
                             ? file.open(STDIN_FILENO, QIODevice::ReadOnly)
                             : (file.setFileName(name), file.open(QIODevice::ReadOnly));
     if (!opened) {
-        return false;
+        return QStringLiteral("cannot read '%1': %2").arg(name, file.errorString());
     }
     QByteArray content;
     for (QByteArray piece = file.read(imageFileLimit + 1);
@@ -63,7 +65,12 @@ bool readImage(const QString &name, TagImage *image)
          piece = file.read(imageFileLimit + 1 - content.size())) {
         content += piece;
     }
-    return content.size() <= imageFileLimit && image->parse(content);
+    if (content.size() > imageFileLimit || !image->parse(content)) {
+        return QStringLiteral("'%1' is no image: 17 lines of 16 hexadecimal digits, or 136 bytes, "
+                              "expected")
+            .arg(name);
+    }
+    return QString();
 }
 
 QByteArray commandFrame(int node, quint32 code, const QByteArray &parameter)
@@ -93,55 +100,76 @@ QList<int> pagesOf(quint32 mask)
 
 } // namespace
 
-ProductionRun::ProductionRun(QTextStream *output, QObject *parent) : QObject(parent), output(output)
+ProductionRun::ProductionRun(QTextStream *output, const Diagnostics *diagnostics, QObject *parent)
+    : QObject(parent), output(output), diagnostics(diagnostics)
 {
     pause.setSingleShot(true);
     connect(&pause, &QTimer::timeout, this, &ProductionRun::resend);
     connect(&interruptWatcher, &InterruptWatcher::interrupted, this, &ProductionRun::interrupted);
 }
 
-int ProductionRun::configure(const QCommandLineParser &parser, bool serialLink)
+QStringList ProductionRun::configure(const QCommandLineParser &parser, bool serialLink, bool json)
 {
-    int invalid = 0;
+    QStringList refusals;
     verify = parser.isSet(QStringLiteral("verify"));
     if (parser.isSet(QStringLiteral("wait"))) {
-        waitLimit = decimalValue(parser.value(QStringLiteral("wait")), waitLimitMaximum);
-        invalid += waitLimit < 0 ? 1 : 0;
+        const QString value = parser.value(QStringLiteral("wait"));
+        waitLimit = decimalValue(value, waitLimitMaximum);
+        if (waitLimit < 0) {
+            refusals << QStringLiteral("--wait: 0 to %1 milliseconds expected, got '%2'")
+                            .arg(waitLimitMaximum)
+                            .arg(value);
+        }
     }
     if (parser.isSet(QStringLiteral("retries"))) {
-        retryLimit = decimalValue(parser.value(QStringLiteral("retries")), retryLimitMaximum);
+        const QString value = parser.value(QStringLiteral("retries"));
+        retryLimit = decimalValue(value, retryLimitMaximum);
         if (retryLimit < 0) {
             retryLimit = 0;
-            ++invalid;
+            refusals << QStringLiteral("--retries: 0 to %1 expected, got '%2'")
+                            .arg(retryLimitMaximum)
+                            .arg(value);
         }
     }
     // Every value is checked; as for the other operations the last in table order is the one.
     if (parser.isSet(QStringLiteral("dump"))) {
         operation = Operation::Dump;
         dumpName = parser.value(QStringLiteral("dump"));
-        invalid += dumpName.isEmpty() ? 1 : 0;
+        if (dumpName.isEmpty()) {
+            refusals << QStringLiteral("--dump: a file name or - expected");
+        } else if (json && dumpName == QLatin1String("-")) {
+            refusals << QStringLiteral("--dump: standard output carries the JSON lines");
+        }
     }
     for (const QString &name : {QStringLiteral("restore"), QStringLiteral("compare")}) {
         if (parser.isSet(name)) {
             operation = name == QLatin1String("restore") ? Operation::Restore : Operation::Compare;
-            invalid += readImage(parser.value(name), &expected) ? 0 : 1;
+            const QString problem = readImage(parser.value(name), &expected);
+            if (!problem.isEmpty()) {
+                refusals << QStringLiteral("--%1: %2").arg(name, problem);
+            }
         }
     }
     if (parser.isSet(QStringLiteral("scan"))) {
         operation = Operation::Scan;
-        invalid += serialLink ? 0 : 1;
+        if (!serialLink) {
+            refusals << QStringLiteral("--scan: a serial line expected, the target is a TCP host");
+        }
     }
     // Opened now, so that a path that cannot be written stops the run before anything is sent;
     // the file is replaced only once the whole image is there.
     if (operation == Operation::Dump && dumpName != QLatin1String("-") && !dumpName.isEmpty()) {
         dumpFile.setFileName(dumpName);
-        invalid += dumpFile.open(QIODevice::WriteOnly) ? 0 : 1;
+        if (!dumpFile.open(QIODevice::WriteOnly)) {
+            refusals << QStringLiteral("--dump: cannot create '%1': %2")
+                            .arg(dumpName, dumpFile.errorString());
+        }
     }
     // Only now: reading an image from a terminal must still be interruptible as usual.
     if (waitLimit >= 0) {
         interruptWatcher.watch();
     }
-    return invalid;
+    return refusals;
 }
 
 QByteArray ProductionRun::start(const QByteArray &operationFrame, int node)
@@ -229,8 +257,10 @@ bool ProductionRun::repeats(const QByteArray &command, const QByteArray &respons
 {
     // Bytes that are no frame, or a frame spoilt on the line or from another node, are not the
     // unit's answer. An intact answer, error end included, is never sent again for a failure.
-    if (AnswerCheck::judge(command, response, false) != AnswerCheck::Verdict::Valid) {
-        return retries();
+    const AnswerCheck::Verdict verdict = AnswerCheck::judge(command, response, false);
+    if (verdict != AnswerCheck::Verdict::Valid) {
+        return retries(QStringLiteral("not a valid answer: %1")
+                           .arg(QLatin1String(AnswerCheck::reason(verdict))));
     }
     if (waitLimit < 0 || v640_get_response_code(response.constData()) == 0 ||
         clock.elapsed() + waitInterval >= waitLimit) {
@@ -240,12 +270,16 @@ bool ProductionRun::repeats(const QByteArray &command, const QByteArray &respons
     return true;
 }
 
-bool ProductionRun::retries()
+bool ProductionRun::retries(const QString &reason)
 {
     if (retriesUsed >= retryLimit) {
         return false;
     }
     ++retriesUsed;
+    diagnostics->say(QStringLiteral("%1; sending again (retry %2 of %3)")
+                         .arg(reason)
+                         .arg(retriesUsed)
+                         .arg(retryLimit));
     repeatAfter(0);
     return true;
 }

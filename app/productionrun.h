@@ -7,12 +7,14 @@
 #include <QObject>
 #include <QSaveFile>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include "exchangeoutcome.h"
 #include "interruptwatcher.h"
 #include "tagimage.h"
 
+class Diagnostics;
 class QCommandLineParser;
 class QTextStream;
 
@@ -38,11 +40,12 @@ public:
     // The fixed pause between two tries of --wait, in milliseconds.
     static const int waitInterval = 100;
 
-    explicit ProductionRun(QTextStream *output, QObject *parent = nullptr);
+    ProductionRun(QTextStream *output, const Diagnostics *diagnostics, QObject *parent = nullptr);
 
     // Takes its options from the parsed command line and reads image files, before anything is
-    // sent. Returns the number of invalid values; a scan needs a serial link.
-    int configure(const QCommandLineParser &parser, bool serialLink);
+    // sent. Returns why values are invalid, "--option: cause" each. A scan needs a serial link,
+    // and JSON Lines on standard output leave no room for an image there.
+    QStringList configure(const QCommandLineParser &parser, bool serialLink, bool json);
     // Plans a one-shot run around the frame the controller built (empty if none) and returns the
     // first frame to send.
     QByteArray start(const QByteArray &operationFrame, int node);
@@ -52,8 +55,11 @@ public:
     // A complete answer: true when it goes unreported because the same frame goes out again
     // (resend follows), after an answer that is not valid on the line or an error end in --wait.
     bool repeats(const QByteArray &command, const QByteArray &response);
-    // An attempt got no answer or lost the link: true when the frame goes out again.
-    bool retries();
+    // An attempt got no answer or lost the link, for the reason given: true when the frame goes
+    // out again.
+    bool retries(const QString &reason);
+    // Between a failed attempt and the next one.
+    bool retrying() const { return resending; }
     // The answer's data is used, so it must have the form of the answer at every level.
     bool usesData() const;
     // At the readable levels: true when the usual report of the answer is not printed, because
@@ -67,8 +73,9 @@ public:
     // The next frame of a one-shot run, or empty once it is over: then result() holds.
     QByteArray advance();
     Result result() const { return ending; }
-    // How often the current exchange's frame went out.
+    // How often the current exchange's frame went out; counted where frames can be repeated.
     int attempts() const { return attemptCount; }
+    bool countsAttempts() const { return retryLimit > 0 || waitLimit >= 0; }
 
 signals:
     // The frame goes out again now (over a link opened anew if it was closed).
@@ -97,6 +104,7 @@ private:
     void showProgress(int node);
 
     QTextStream *output;
+    const Diagnostics *diagnostics;
     Operation operation = Operation::Frame;
     bool verify = false;
     int waitLimit = -1;

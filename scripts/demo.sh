@@ -3,12 +3,14 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+install_missing "${demo_packages[@]}"
+configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_targets build vorsel vorsel-sim
 echo
 
 # The simulator serves on a loopback address only; nothing here reaches any other host.
 simulator="$repository_root/build/sim/vorsel-sim"
-address=127.0.0.2
+address=
 simulator_pid=
 simulator_output=$(mktemp)
 simulator_errors=$(mktemp)
@@ -52,19 +54,46 @@ control() {
     printf '  control: %-28s reply: %s\n' "$1" "$reply"
 }
 
-echo "== Starting the simulator on $address"
-"$simulator" --listen "$address" --control 0 </dev/null >"$simulator_output" 2>"$simulator_errors" &
-simulator_pid=$!
-for _ in $(seq 100); do
-    grep -qx ready "$simulator_output" && break
-    kill -0 "$simulator_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if ! grep -qx ready "$simulator_output"; then
+# start_simulator ADDRESS: starts the simulator on ADDRESS and waits for it to be ready (10 s at
+# most). Fails with status 2 when something else holds port 7090 there.
+start_simulator() {
+    "$simulator" --listen "$1" --control 0 </dev/null >"$simulator_output" 2>"$simulator_errors" &
+    simulator_pid=$!
+    for _ in $(seq 100); do
+        if grep -qx ready "$simulator_output"; then
+            return 0
+        fi
+        kill -0 "$simulator_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -TERM "$simulator_pid" 2>/dev/null || true
+    wait "$simulator_pid" || true
+    simulator_pid=
+    if grep -qF "cannot listen on $1:7090" "$simulator_errors"; then
+        return 2
+    fi
     echo "The simulator did not start:" >&2
     cat "$simulator_errors" >&2
     exit 1
+}
+
+# The tour's simulator serves on 127.0.0.2, which the demo then leaves to it. 127.0.0.3 is kept
+# for a target where nothing listens.
+echo "== Starting the simulator on a free loopback address"
+for candidate in 127.0.0.2 127.0.0.{4..9}; do
+    status=0
+    start_simulator "$candidate" || status=$?
+    if ((status == 0)); then
+        address=$candidate
+        break
+    fi
+    echo "  $candidate:7090 is taken"
+done
+if [[ -z $address ]]; then
+    echo "Port 7090 is taken on 127.0.0.2 and on 127.0.0.4 to 127.0.0.9." >&2
+    exit 1
 fi
+echo "  $address is free: the demo runs against it"
 sed 's/^/  /' "$simulator_output"
 control_address=$(readiness_line control)
 

@@ -4,14 +4,17 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-build_tree build-asan -DCMAKE_BUILD_TYPE=Debug -DVORSEL_SANITIZE=ON
-build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+install_missing "${demo_packages[@]}" "${test_packages[@]}"
+install_missing "$(clang_runtime_package)"
+
+configure_tree build-asan -DCMAKE_BUILD_TYPE=Debug -DVORSEL_SANITIZE=ON -DBUILD_TESTING=ON
+build_targets build-asan
+configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DVORSEL_BENCHMARKS=ON
+build_targets build
 
 # The fuzz targets need clang; this tree builds only them and their libraries.
-CC=clang CXX=clang++ cmake -S "$repository_root" -B "$repository_root/build-fuzz" -G Ninja \
-    -DVORSEL_FUZZ=ON >/dev/null
-cmake --build "$repository_root/build-fuzz" -j "$(nproc)" \
-    --target fuzz_frame_readers fuzz_frame_writers fuzz_response_report
+CC=clang CXX=clang++ configure_tree build-fuzz -DVORSEL_FUZZ=ON -DBUILD_TESTING=ON
+build_targets build-fuzz fuzz_frame_readers fuzz_frame_writers fuzz_response_report
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -42,7 +42,11 @@ _vorsel()
             candidates="1000 2000 5000 8000 10000 30000 60000"
             ;;
         -o | --output-format)
-            candidates="0 1 2 3"
+            candidates="0 1 2 3 json"
+            ;;
+        --trace)
+            candidates="-"
+            files=yes
             ;;
         -r | --read | -w | --write | -s | --same-write)
             # Page lists: offer the pages not yet named after the last comma.
@@ -82,8 +86,8 @@ _vorsel()
                     --get-subnet-mask-in-rom --get-memory-status --get-antenna-connection-status
                     --get-last-command --get-communications-history
                     --clear-communications-history --noise-measurement --reset
-                    --set-web-password --set-ip-address --set-subnet-mask --verify --wait
-                    --retries --dump --restore --compare --scan"
+                    --set-web-password --set-ip-address --set-subnet-mask --verbose --trace
+                    --verify --wait --retries --dump --restore --compare --scan"
                 [[ $cur == --* ]] || candidates+=" -h -v -t -n -c -i -a -o -r -w -s -b"
             fi
             ;;

@@ -10,12 +10,13 @@
 // Inside a block, a line that starts with "$ " is a command (one line of bash); the lines up to
 // the next command are its output, standard output and standard error together, compared
 // exactly. A command must end with status 0 unless the next command is "echo $?", which shows
-// its status. Each block runs in one bash, against a simulator started for it with the default
-// state and no faults. The README's blocks also run in order against one simulator, as a reader
-// of its tour runs them, with "fault clear" after each.
-// Addresses: 127.0.0.2 is the simulator's TCP address, 127.0.0.3 an address where nothing
-// listens, /tmp/v640 a symbolic link to the simulator's pty; the check replaces them with its
-// own. Every vorsel command names one of them with --target (or -t), except --help and
+// its status. What differs from run to run, the times in JSON output ("elapsed_ms") and in a
+// trace, is compared by its form only. Each block runs in one bash, against a simulator started for
+// it with the default state and no faults. The README's blocks also run in order against one
+// simulator, as a reader of its tour runs them, with "fault clear" after each. Addresses: 127.0.0.2
+// is the simulator's TCP address, 127.0.0.3 an address where nothing listens, /tmp/v640 a symbolic
+// link to the simulator's pty; the check replaces them with its own. Every vorsel command names one
+// of them with --target (or -t), except --help and
 // --version; vorsel-sim listens on 127.0.0.2 only. A command that is only shown may name a
 // device under /dev/ or a placeholder in capitals (UNIT-ADDRESS) instead.
 // A block that is not marked may show commands, but no output.
@@ -118,6 +119,17 @@ QString unsafeCommand(const QString &command, bool run)
         return QStringLiteral("an address or device of its own: ") + command;
     }
     return {};
+}
+
+// The text with its times replaced by place-holders of their form.
+QString withoutTimes(QString text)
+{
+    static const QRegularExpression elapsed(
+        QStringLiteral(R"(("elapsed_ms":)\d+|(\()\d+(?= ms\)))"));
+    static const QRegularExpression stamp(
+        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d) )"),
+        QRegularExpression::MultilineOption);
+    return text.replace(elapsed, QStringLiteral("\\1\\2#")).replace(stamp, QStringLiteral("TIME "));
 }
 
 QString substituteAddresses(QString text, const QString &ptyLink)
@@ -242,7 +254,8 @@ QString ExampleTest::runBlock(const Block &block) const
         actual += i == 0 ? pieces.at(i) : pieces.at(i).section('\n', 1);
     }
     const QString expected = block.lines.join('\n') + '\n';
-    if (substituteAddresses(actual, ptyLink()) == substituteAddresses(expected, ptyLink())) {
+    if (withoutTimes(substituteAddresses(actual, ptyLink())) ==
+        withoutTimes(substituteAddresses(expected, ptyLink()))) {
         return {};
     }
     return QStringLiteral("%1 ran as:\n%2\ninstead of:\n%3").arg(block.where, actual, expected);

@@ -2,6 +2,8 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryFile>
 #include <QThread>
 
@@ -281,6 +283,7 @@ void runRow(int lastOctet, const QStringList &wrapper)
         file += step.startsWith('<') ? step.mid(1) : QByteArray();
     }
     QByteArray expected;
+    QByteArrayList expectedErrors;
     QByteArray received;
     qint64 peak = -1;
     bool started = false;
@@ -304,6 +307,23 @@ void runRow(int lastOctet, const QStringList &wrapper)
             expected += text;
             QVERIFY2(vorsel.waitForOutput(expected.size()), vorsel.output.constData());
             QCOMPARE(vorsel.output.left(expected.size()), expected);
+        } else if (step.startsWith('{')) {
+            // One JSON line, parsed; its elapsed time can only be checked for its kind.
+            const int start = expected.size();
+            while (vorsel.output.indexOf('\n', start) < 0 &&
+                   vorsel.waitForOutput(vorsel.output.size() + 1)) {
+            }
+            const QByteArray line =
+                vorsel.output.mid(start, vorsel.output.indexOf('\n', start) + 1 - start);
+            QJsonParseError error{};
+            QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+            QVERIFY2(error.error == QJsonParseError::NoError && line.endsWith('\n'),
+                     vorsel.output.constData());
+            QVERIFY(!object.contains("elapsed_ms") || object.take("elapsed_ms").toInt(-1) >= 0);
+            QVERIFY2(object == QJsonDocument::fromJson(step).object(), line.constData());
+            expected += line;
+        } else if (step.startsWith('?')) {
+            expectedErrors << text;
         } else if (step == "~") {
             QVERIFY2(vorsel.quietFor(300), vorsel.output.constData());
         } else if (step.startsWith('#')) {
@@ -337,7 +357,12 @@ void runRow(int lastOctet, const QStringList &wrapper)
         wire += message.startsWith('\x01') ? message : frame(node, message);
     }
     // Standard error first: a message there usually explains the rest.
-    QCOMPARE(vorsel.errors, QByteArray());
+    if (expectedErrors.isEmpty()) {
+        QCOMPARE(vorsel.errors, QByteArray());
+    }
+    for (const QByteArray &error : expectedErrors) {
+        QVERIFY2(vorsel.errors.contains(error), vorsel.errors.constData());
+    }
     QCOMPARE(vorsel.output, expected);
     QCOMPARE(vorsel.process.exitCode(), status);
     QCOMPARE(received, wire);

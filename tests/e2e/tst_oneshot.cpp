@@ -208,8 +208,8 @@ void OneShotTest::commandLine_data()
         QTest::newRow(arguments) << QString(arguments) << status << QByteArray(output)
                                  << QByteArray(error);
     };
-    row("--version", 0, "vorsel 20.4.1.68\n", "");
-    row("--reset -v", 0, "vorsel 20.4.1.68\n", "");
+    row("--version", 0, "vorsel " VORSEL_VERSION "\n", "");
+    row("--reset -v", 0, "vorsel " VORSEL_VERSION "\n", "");
     row("--help", 0, "-r, --read <peges>", "");
     row("--get-model-number -h", 0, "Getting the Model Number.", "");
     row("--no-such-option", 1, "", "no-such-option");
