@@ -330,8 +330,9 @@ void runRow(int lastOctet, const QStringList &wrapper)
             QTRY_VERIFY_WITH_TIMEOUT(simulator.received().size() >= text.toInt(), boundMs);
         } else if (step == "$") {
             vorsel.endInput();
-        } else if (step == "-" || step == "+") {
-            QCOMPARE(::kill(pid_t(vorsel.process.processId()), step == "-" ? SIGSTOP : SIGCONT), 0);
+        } else if (step == "-" || step == "+" || step == "*") {
+            const int signal = step == "-" ? SIGSTOP : step == "+" ? SIGCONT : SIGINT;
+            QCOMPARE(::kill(pid_t(vorsel.process.processId()), signal), 0);
         } else if (step == "^") {
             const qint64 now = vorsel.peakKilobytes();
             QVERIFY(now > 0);

@@ -85,7 +85,7 @@ private:
 //   "~"      no output for a while; "#N": the simulator has received N bytes.
 //   "$"      the end of input. Without it the input stays open and vorsel must end by itself.
 //   "^"      the first takes the peak resident size, later ones require it to stay near.
-//   "-", "+" stop vorsel, let it go on (so that several events meet it at once).
+//   "-", "+" stop vorsel, let it go on (so that several events meet it at once); "*" Ctrl-C.
 // sent: the messages the unit received, framed as the link frames them ("\x01..." verbatim).
 void addColumns();
 void addRow(const char *name, const QString &arguments, const QByteArrayList &steps,

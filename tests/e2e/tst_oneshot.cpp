@@ -186,7 +186,10 @@ void OneShotTest::refusals_data()
                               "--reset --set-web-password " + QString(17, 'p'),
                               "-n 18",
                               "-c 9600X",
-                              "-n 18 -i 1 -o 7 -r 0"};
+                              "-n 18 -i 1 -o 7 -r 0",
+                              "--wait 1s -r 1",
+                              "--retries 101 -r 1",
+                              "--scan"};
     for (const QString &arguments : invalid) {
         addRow(qPrintable(arguments.left(40)), arguments, {}, {}, 3);
     }
