@@ -262,6 +262,11 @@ bool ConsoleApplicationMain::retryExchange(const QString &reason)
 void ConsoleApplicationMain::setFrame(const QByteArray &bytes)
 {
     text_copy(bytes.constData(), frame, V640_MAX_FRAME_SIZE);
+    // A scan addresses node after node: the causes and the trace name the one asked.
+    if (frame[0] == '\x01') {
+        nodeNumber = v640_get_node(frame);
+        trace.setLink(linkName());
+    }
 }
 
 void ConsoleApplicationMain::filter()
