@@ -56,8 +56,15 @@ bool Faults::apply(const QByteArray &name, const QList<QByteArray> &arguments, Q
 {
     const int count = arguments.size();
     bool valid = false;
-    if (name == "no-tag") {
-        valid = parseSwitch(arguments, &noTag);
+    bool on = false;
+    if (name == "no-tag" && parseSwitch(arguments, &on)) {
+        noTag = on ? -1 : 0;
+        valid = true;
+    } else if (name == "no-tag" || name == "ignore-next") {
+        valid = count == 1 && parseNumber(arguments, 0, Faults::mostCommands,
+                                          name == "no-tag" ? &noTag : &ignoreNext);
+    } else if (name == "lost-write") {
+        valid = parseSwitch(arguments, &lostWrite);
     } else if (name == "close") {
         valid = parseSwitch(arguments, &closeConnection);
     } else if (name == "bad-byte") {
@@ -65,7 +72,7 @@ bool Faults::apply(const QByteArray &name, const QList<QByteArray> &arguments, Q
     } else if (name == "delay") {
         valid = count == 1 && parseNumber(arguments, 0, longestDelayMs, &delayMs);
     } else if (name == "ignore-every") {
-        valid = count == 1 && parseNumber(arguments, 0, 1000000, &ignoreEvery);
+        valid = count == 1 && parseNumber(arguments, 0, Faults::mostCommands, &ignoreEvery);
     } else if (name == "split") {
         int bytes = 0;
         int pause = 0;
@@ -98,10 +105,13 @@ bool Faults::apply(const QByteArray &name, const QList<QByteArray> &arguments, Q
 
 QByteArray Faults::summary() const
 {
-    return "no-tag=" + switchText(noTag) + " delay=" + QByteArray::number(delayMs) +
-           " split=" + QByteArray::number(splitBytes) + ',' + QByteArray::number(splitPauseMs) +
+    return "no-tag=" + (noTag > 0 ? QByteArray::number(noTag) : switchText(noTag < 0)) +
+           " delay=" + QByteArray::number(delayMs) + " split=" + QByteArray::number(splitBytes) +
+           ',' + QByteArray::number(splitPauseMs) +
            " ignore-every=" + QByteArray::number(ignoreEvery) +
+           " ignore-next=" + QByteArray::number(ignoreNext) +
            " close=" + switchText(closeConnection) + " bad-byte=" + switchText(badByte) +
+           " lost-write=" + switchText(lostWrite) +
            " trailing=" + (trailing.isEmpty() ? QByteArray("off") : encodeHex(trailing));
 }
 

@@ -16,13 +16,19 @@
 // The faults that the simulator injects into its answers; all off by default.
 struct Faults
 {
-    bool noTag = false;
+    // The largest count of commands that a fault or an arrival takes.
+    static constexpr int mostCommands = 1000000;
+
+    // Commands still to be answered without a tag in the field; -1 until switched off.
+    int noTag = 0;
     int delayMs = 0;
     int splitBytes = 0;
     int splitPauseMs = 0;
     int ignoreEvery = 0;
+    int ignoreNext = 0;
     bool closeConnection = false;
     bool badByte = false;
+    bool lostWrite = false;
     QByteArray trailing;
 
     // Applies "NAME ARGUMENTS" as the control command "fault" takes them; false with a reason

@@ -15,15 +15,19 @@ namespace {
 const char controlHelp[] = R"(
 Control commands, one per line on standard input or on the --control port; each gets one reply
 line starting with "ok" or "error":
-  fault no-tag on|off          no ID tag in the field (tag commands end with error 72)
+  fault no-tag on|off|N        no ID tag in the field (tag commands end with error 72);
+                               N: for the next N commands, then the tag is there
   fault delay MS               wait MS milliseconds before each response (0: off)
   fault split BYTES PAUSE_MS   send responses in pieces of BYTES with pauses (0 0: off)
   fault ignore-every N         give no answer to every Nth command (0: off)
+  fault ignore-next N          give no answer to the next N commands (0: off)
   fault close on|off           close the TCP connection instead of answering
   fault bad-byte on|off        put byte 80 (hex) before the CR of each response
+  fault lost-write on|off      answer write commands with 00 but store nothing
   fault trailing HEX|off       send these bytes after each response
-  fault clear                  all faults off, a pending respond or flood dropped
+  fault clear                  all faults off, a pending respond, flood or arrive dropped
   faults                       reply "ok" and the fault settings
+  arrive N PAGE HEX16          after the next N commands, tag page PAGE holds these bytes
   respond HEX                  answer the next command with exactly these bytes
   flood N                      answer the next command with N bytes "A" and no CR
   send HEX                     send these bytes now to the program
@@ -64,11 +68,14 @@ const OptionDefinition optionDefinitions[] = {
      "loopback address, else of 127.0.0.1.",
      nullptr},
     {"no-tag", nullptr, "Fault: no ID tag in the field.", "no-tag"},
+    {"no-tag-for", "n", "Fault: no ID tag in the field for the first N commands.", "no-tag"},
     {"delay", "ms", "Fault: wait before each response.", "delay"},
     {"split", "bytes:pause", "Fault: send responses in pieces with pauses.", "split"},
     {"ignore-every", "n", "Fault: no answer to every Nth command.", "ignore-every"},
+    {"ignore-next", "n", "Fault: no answer to the first N commands.", "ignore-next"},
     {"close", nullptr, "Fault: close the connection instead of answering.", "close"},
     {"bad-byte", nullptr, "Fault: a byte outside the frame characters.", "bad-byte"},
+    {"lost-write", nullptr, "Fault: writes answer 00 but store nothing.", "lost-write"},
     {"trailing", "hex", "Fault: send these bytes after each response.", "trailing"},
 };
 

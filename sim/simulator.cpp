@@ -15,6 +15,7 @@ namespace {
 // The `received` record keeps the latest bytes up to this size.
 constexpr int receivedLimit = 8 * 1024 * 1024;
 constexpr qint64 largestFlood = 1000000000;
+constexpr int mostArrivals = 1000;
 // Far more than any state: the file as saved has about 1 KiB, the rest is room for comments.
 constexpr int largestStateFile = 64 * 1024;
 constexpr char outsideFrameCharacters = static_cast<char>(0x80);
@@ -93,6 +94,10 @@ void Simulator::answerFrame(ProgramLink *link, const QByteArray &frame)
     if (!unit.accepts(frame)) {
         return;
     }
+    if (faults.ignoreNext > 0) {
+        --faults.ignoreNext;
+        return;
+    }
     if (faults.ignoreEvery > 0 && ++commandsSinceIgnored >= faults.ignoreEvery) {
         commandsSinceIgnored = 0;
         return;
@@ -104,7 +109,19 @@ void Simulator::answerFrame(ProgramLink *link, const QByteArray &frame)
         return;
     }
 
-    const QByteArray response = unit.answer(frame, !faults.noTag);
+    const QByteArray response = unit.answer(frame, faults.noTag == 0, !faults.lostWrite);
+    faults.noTag -= faults.noTag > 0 ? 1 : 0;
+    // In the order they were given; the command just answered still saw the old page.
+    QString reason;
+    for (int index = 0; index < arrivals.size();) {
+        Arrival &arrival = arrivals[index];
+        if (--arrival.commandsLeft > 0) {
+            ++index;
+            continue;
+        }
+        unit.setPage(arrival.page, arrival.hex, &reason);
+        arrivals.removeAt(index);
+    }
     stateChanged();
     if (pendingOverride) {
         job = *pendingOverride;
@@ -154,6 +171,7 @@ QByteArray Simulator::execute(const QByteArray &line)
         }
         if (words.at(1) == "clear") {
             pendingOverride.reset();
+            arrivals.clear();
         }
         commandsSinceIgnored = 0;
         return "ok";
@@ -176,6 +194,16 @@ QByteArray Simulator::execute(const QByteArray &line)
             }
         }
         return sent > 0 ? "ok" : "error no program connected";
+    }
+    qint64 commands = 0;
+    if (command == "arrive" && count == 4 && arrivals.size() < mostArrivals &&
+        parseCount(words.at(1), Faults::mostCommands, &commands) && commands > 0) {
+        // Checked on a unit of its own, so that a bad page fails now.
+        if (!Unit(options.node).setPage(words.at(2), words.at(3), &reason)) {
+            return "error " + reason.toLatin1();
+        }
+        arrivals.append({static_cast<int>(commands), words.at(2), words.at(3)});
+        return "ok";
     }
     if (command == "received" && count == 1) {
         return "ok " + encodeHex(received.right(receivedLimit));
@@ -218,6 +246,7 @@ QByteArray Simulator::execute(const QByteArray &line)
     static const QHash<QByteArray, QByteArray> usage{
         {"fault", "fault NAME [VALUE...]"},
         {"faults", "faults"},
+        {"arrive", "arrive N PAGE HEX16 (N 1 to 1000000, at most 1000 pending)"},
         {"respond", "respond HEX"},
         {"flood", "flood N (1 to 1000000000)"},
         {"send", "send HEX"},

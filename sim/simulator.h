@@ -60,6 +60,14 @@ private:
     int commandsSinceIgnored = 0;
     // The next answered command gets this job instead of its response ("respond", "flood").
     std::optional<OutputJob> pendingOverride;
+    // Tag pages that change after a number of answered commands ("arrive").
+    struct Arrival
+    {
+        int commandsLeft;
+        QByteArray page;
+        QByteArray hex;
+    };
+    QList<Arrival> arrivals;
     QByteArray received;
     std::vector<std::unique_ptr<ProgramLink>> links;
     Control control;

@@ -193,7 +193,7 @@ bool Unit::accepts(const QByteArray &frame) const
     return v640_get_node(buffer.bytes) == node && fcs >= 0 && fcs == v640_calc_fcs(buffer.bytes);
 }
 
-QByteArray Unit::answer(const QByteArray &frame, bool tagPresent)
+QByteArray Unit::answer(const QByteArray &frame, bool tagPresent, bool writesStored)
 {
     const FrameBuffer buffer(frame);
     const unsigned responseNode = frame.startsWith(startOfHeading) ? node : 0;
@@ -210,7 +210,7 @@ QByteArray Unit::answer(const QByteArray &frame, bool tagPresent)
                 resend = !previousResponse.isEmpty();
                 outcome = {resend ? NormalEnd : NotAvailable, QByteArray()};
             } else {
-                outcome = carryOut(code, QByteArray(parameter, length), tagPresent);
+                outcome = carryOut(code, QByteArray(parameter, length), tagPresent, writesStored);
             }
         }
     }
@@ -237,7 +237,8 @@ QByteArray Unit::answer(const QByteArray &frame, bool tagPresent)
     return previousResponse;
 }
 
-Unit::Outcome Unit::carryOut(int code, const QByteArray &parameter, bool tagPresent)
+Unit::Outcome Unit::carryOut(int code, const QByteArray &parameter, bool tagPresent,
+                             bool writesStored)
 {
     // Queries answer with a text field as it stands.
     static const QHash<int, QByteArray> queries{
@@ -254,7 +255,7 @@ Unit::Outcome Unit::carryOut(int code, const QByteArray &parameter, bool tagPres
     case 0x0200:
     case 0x0300:
     case 0x0400:
-        return write(code, parameter, tagPresent);
+        return write(code, parameter, tagPresent, writesStored);
     case 0x10:
         return {NormalEnd, parameter};
     case 0x16:
@@ -299,7 +300,7 @@ Unit::Outcome Unit::readPages(const QByteArray &parameter, bool tagPresent) cons
 
 // Write (0200: 8 bytes per page), same-write (0300: 8 bytes to every page) and byte-write
 // (0400: bytes from an address). Checks run in the order form, range, tag.
-Unit::Outcome Unit::write(int code, const QByteArray &parameter, bool tagPresent)
+Unit::Outcome Unit::write(int code, const QByteArray &parameter, bool tagPresent, bool writesStored)
 {
     const bool byteWrite = code == 0x0400;
     const QByteArray data = parameter.mid(byteWrite ? 2 : 8);
@@ -332,7 +333,9 @@ Unit::Outcome Unit::write(int code, const QByteArray &parameter, bool tagPresent
         return {NoTagInField, QByteArray()};
     }
     for (const QPair<int, QByteArray> &piece : pieces) {
-        tag.replace(piece.first, piece.second.size(), piece.second);
+        if (writesStored) {
+            tag.replace(piece.first, piece.second.size(), piece.second);
+        }
     }
     return {NormalEnd, QByteArray()};
 }

@@ -44,8 +44,8 @@ public:
     bool accepts(const QByteArray &frame) const;
     // Carries out the command of an accepted frame and returns the response frame, addressed
     // to the same node when the command was addressed. Without a tag in the field, tag
-    // commands fail.
-    QByteArray answer(const QByteArray &frame, bool tagPresent);
+    // commands fail; with writes lost, they succeed but store nothing.
+    QByteArray answer(const QByteArray &frame, bool tagPresent, bool writesStored);
 
     // Fields by the names of the control commands and the state file: the text fields,
     // "history" and "tag".
@@ -66,9 +66,9 @@ private:
         QByteArray data;
     };
 
-    Outcome carryOut(int code, const QByteArray &parameter, bool tagPresent);
+    Outcome carryOut(int code, const QByteArray &parameter, bool tagPresent, bool writesStored);
     Outcome readPages(const QByteArray &parameter, bool tagPresent) const;
-    Outcome write(int code, const QByteArray &parameter, bool tagPresent);
+    Outcome write(int code, const QByteArray &parameter, bool tagPresent, bool writesStored);
     Outcome storeAddress(const QByteArray &fieldName, const QByteArray &parameter);
     void countCommand(bool success);
     QByteArray historyText(char separator) const;

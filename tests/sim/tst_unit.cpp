@@ -61,11 +61,12 @@ private slots:
     // Every fault given at start, then cleared.
     void initTestCase()
     {
-        QVERIFY(shared.start("--listen 127.0.0.110 --port 0 --pty --control 0 --no-tag --delay 50 "
-                             "--split 3:20 --ignore-every 4 --close --bad-byte --trailing 0a0d"));
+        QVERIFY(shared.start("--listen 127.0.0.110 --port 0 --pty --control 0 --no-tag-for 5 "
+                             "--delay 50 --split 3:20 --ignore-every 4 --ignore-next 2 --close "
+                             "--bad-byte --lost-write --trailing 0a0d"));
         QCOMPARE(shared.control("faults"),
-                 QByteArray("ok no-tag=on delay=50 split=3,20 ignore-every=4 "
-                            "close=on bad-byte=on trailing=0A0D"));
+                 QByteArray("ok no-tag=5 delay=50 split=3,20 ignore-every=4 ignore-next=2 "
+                            "close=on bad-byte=on lost-write=on trailing=0A0D"));
         QCOMPARE(shared.control("fault clear"), ok);
         QVERIFY(program.open(shared.ready("tcp")));
     }
@@ -95,6 +96,12 @@ private slots:
         faultRow("no tag: model number", false, noTag, "1401\r", model);
         faultRow("delay", false, "fault delay 800", "1401\r", model, 0, 300);
         faultRow("split", false, "fault split 5 300", "1401\r", model, 5, 100);
+        faultRow("no tag for 2 commands", false, "fault no-tag 2",
+                 "010000000004\r" + tagWrite + "010000000004\r",
+                 "72\r72\r00" + tag.left(16) + '\r');
+        faultRow("lost write", false, "fault lost-write on", tagWrite + "010000000004\r",
+                 "00\r00" + tag.left(16) + '\r');
+        faultRow("ignore the next 2", false, "fault ignore-next 2", "10A\r10B\r10C\r", "00C\r");
         faultRow("ignore every 3rd", false, "fault ignore-every 3",
                  "10A\r10B\r" + tagWrite + "10D\r", "00A\r00B\r00D\r");
         faultRow("close", false, "fault close on", tagWrite, "");
@@ -138,7 +145,7 @@ private slots:
         QCOMPARE(shared.control("get tag"), "ok " + tag);
     }
 
-    // A field set first, the message and its response, then a field and its value.
+    // A control line first, the message and its response, then a field and its value.
     void command_data()
     {
         QTest::addColumn<QByteArray>("setup");
@@ -160,17 +167,22 @@ private slots:
         row("byte-write past the end", "", "040087B1B2", "7B");
         row("byte-write, odd digits", "", "040000B1B", "14");
         row("last command, failed", "", "A300999000000000", "9A", "last-command", "A300");
-        row("history", "history 0001 0002 0003", "16", "00000100020003", "history",
+        row("history", "set history 0001 0002 0003", "16", "00000100020003", "history",
             "0002 0003 0003");
-        row("history, failure", "history 0000 0000 0000", "99", "14", "history", "0001 0000 0001");
-        row("history, at most FFFF", "history FFFF FFFE 0001", "10", "00", "history",
+        row("history, failure", "set history 0000 0000 0000", "99", "14", "history",
+            "0001 0000 0001");
+        row("history, at most FFFF", "set history FFFF FFFE 0001", "10", "00", "history",
             "FFFF FFFF 0001");
-        row("clear history", "history 0005 0004 0001", "17", "00", "history", "0000 0000 0000");
-        row("web password, too long", "password x", "A2" + QByteArray(17, 'p'), "14", "password",
-            "x");
+        row("clear history", "set history 0005 0004 0001", "17", "00", "history", "0000 0000 0000");
+        row("web password, too long", "set password x", "A2" + QByteArray(17, 'p'), "14",
+            "password", "x");
         row("set IP address", "", "A300010000000001", "00", "ip-rom", "010000000001");
-        row("IP address octet over 255", "ip-rom " + ip, "A300256000000001", "9A", "ip-rom", ip);
-        row("IP address with a letter", "ip-rom " + ip, "A30019216800120X", "14", "ip-rom", ip);
+        row("IP address octet over 255", "set ip-rom " + ip, "A300256000000001", "9A", "ip-rom",
+            ip);
+        // The command answered still reads the page as it was; the next one finds it changed.
+        row("arrival after 1 command", "arrive 1 0 A1A2A3A4A5A6A7A8", "010000000004",
+            "00" + tag.left(16), "tag", tagWith(0, "A1A2A3A4A5A6A7A8"));
+        row("IP address with a letter", "set ip-rom " + ip, "A30019216800120X", "14", "ip-rom", ip);
         row("code 13", "", "13", "7E");
         row("unknown code", "", "99", "14");
         row("single character", "", "1", "14");
@@ -184,7 +196,7 @@ private slots:
         QFETCH(QByteArray, response);
         QFETCH(QByteArray, field);
         QFETCH(QByteArray, value);
-        QVERIFY(setup.isEmpty() || shared.control("set " + setup) == "ok");
+        QVERIFY(setup.isEmpty() || shared.control(setup) == "ok");
         QCOMPARE(program.exchange(message), response + '\r');
         QCOMPARE(shared.control("get " + field), "ok " + value);
     }
