@@ -223,10 +223,8 @@ private slots:
         inputRow("oversized", false, "10" + QByteArray(400, 'Y') + '\r', "", 300);
         inputRow("oversized, addressed", false, addressed(1, "10" + QByteArray(280, 'Y')), "");
         inputRow("32 MiB without CR", false, QByteArray(32 << 20, 'X') + '\r', "");
-        inputRow("byte 80", false, "10A\x80\r", "14\r");
         inputRow("NUL", false, QByteArray("10A\0B\r", 6), "14\r");
         inputRow("line feed inside", true, "10A\nB\r", "14\r");
-        inputRow("DEL", true, "10A\x7F\r", "14\r");
         inputRow("random frames", false, randomFrames(), QByteArray("14\r").repeated(200));
         inputRow("random frames, pty", true, randomFrames(), QByteArray("14\r").repeated(200));
     }
