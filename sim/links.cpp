@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
