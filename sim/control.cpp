@@ -14,6 +14,7 @@ constexpr int longestLine = 16 * 1024 * 1024;
 // A control client that leaves more replies than this unread is disconnected; one reply of the
 // largest size ("received") fits beside it.
 constexpr qint64 mostUnreadReplyBytes = 4 * 1024 * 1024;
+constexpr int mostControlClients = 16;
 constexpr qint64 longestDelayMs = 3600000;
 constexpr qint64 largestPiece = 65536;
 
@@ -199,6 +200,14 @@ QByteArray Control::readinessLine() const
 void Control::acceptClients()
 {
     while (QTcpSocket *client = server.nextPendingConnection()) {
+        // Each may hold a long line and unread replies, so their number is bounded too.
+        if (server.findChildren<QTcpSocket *>().size() > mostControlClients) {
+            notices->write("vorsel-sim: more than " + QByteArray::number(mostControlClients) +
+                           " control clients at once: another one refused");
+            client->abort();
+            client->deleteLater();
+            continue;
+        }
         auto reader = std::make_shared<ControlLineReader>();
         connect(client, &QTcpSocket::readyRead, client, [this, client, reader]() {
             for (const QByteArray &line : reader->append(client->readAll())) {
