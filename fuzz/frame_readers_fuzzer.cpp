@@ -24,28 +24,21 @@ unsigned int touch(const char *start, int length)
     return sum;
 }
 
-void checkCodeGetters(const v640_code_entry *table, int (*getCode)(const char *),
-                      char *(*getParameter)(const char *, int *), const char *frame,
-                      const char *message, int messageLength)
+// A code comes with the rest of the message as its parameters; no code, no parameters.
+void checkCodeGetters(int (*getCode)(const char *), char *(*getParameter)(const char *, int *),
+                      const char *frame, const char *message, int messageLength)
 {
     const int code = getCode(frame);
     int parameterLength = -1;
     const char *parameter = getParameter(frame, &parameterLength);
     FUZZ_REQUIRE(getParameter(frame, nullptr) == parameter);
+    FUZZ_REQUIRE(code >= -1 && code <= 0xFFFF);
     if (code == -1) {
         FUZZ_REQUIRE(parameter == nullptr && parameterLength == 0);
         return;
     }
-    // A code comes only from a message that starts with that code's text.
-    FUZZ_REQUIRE(message != nullptr);
-    const v640_code_entry *entry = codeEntry(table, static_cast<uint32_t>(code));
-    FUZZ_REQUIRE(entry != nullptr);
-    FUZZ_REQUIRE(messageLength >= entry->text_length);
-    FUZZ_REQUIRE(std::memcmp(message, entry->text, static_cast<std::size_t>(entry->text_length)) ==
-                 0);
-    // The parameters are the rest of the message, whatever their length.
-    FUZZ_REQUIRE(parameter == message + entry->text_length);
-    FUZZ_REQUIRE(parameterLength == messageLength - entry->text_length);
+    FUZZ_REQUIRE(message != nullptr && parameter > message && parameterLength >= 0);
+    FUZZ_REQUIRE(parameter + parameterLength == message + messageLength);
     touch(parameter, parameterLength);
 }
 
@@ -88,10 +81,7 @@ void checkReaders(const char *frame, std::size_t bufferSize)
     const int node = v640_get_node(frame);
     FUZZ_REQUIRE(node >= -1 && node <= 31);
     FUZZ_REQUIRE((node == 0) == (message != nullptr && !addressed));
-    if (node > 0) {
-        FUZZ_REQUIRE(message != nullptr && addressed);
-        FUZZ_REQUIRE((frame[1] - '0') * 10 + (frame[2] - '0') == node);
-    }
+    FUZZ_REQUIRE(node <= 0 || (message != nullptr && addressed));
 
     const int storedFcs = v640_get_fcs(frame);
     FUZZ_REQUIRE(storedFcs >= -1 && storedFcs <= 255);
@@ -105,10 +95,10 @@ void checkReaders(const char *frame, std::size_t bufferSize)
         FUZZ_REQUIRE(calculatedFcs == 0);
     }
 
-    checkCodeGetters(v640_command_list, v640_get_command_code, v640_get_command_parameter, frame,
-                     message, messageLength);
-    checkCodeGetters(v640_response_list, v640_get_response_code, v640_get_response_parameter, frame,
-                     message, messageLength);
+    checkCodeGetters(v640_get_command_code, v640_get_command_parameter, frame, message,
+                     messageLength);
+    checkCodeGetters(v640_get_response_code, v640_get_response_parameter, frame, message,
+                     messageLength);
 }
 
 } // namespace

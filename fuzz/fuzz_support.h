@@ -76,17 +76,6 @@ inline bool allFrameCharacters(const char *text, std::size_t count)
     return true;
 }
 
-// The record of the table with this code value, or null.
-inline const v640_code_entry *codeEntry(const v640_code_entry *table, uint32_t code)
-{
-    for (const v640_code_entry *entry = table; entry->text_length != 0; ++entry) {
-        if (entry->code == code) {
-            return entry;
-        }
-    }
-    return nullptr;
-}
-
 inline int tableSize(const v640_code_entry *table)
 {
     int count = 0;

@@ -155,8 +155,11 @@ echo
 echo "  Page 0 does not exist: status 3, nothing sent."
 run --target "$address" --read 0
 echo
-echo "  Nothing listens on 127.0.0.3: status 4."
-run --target 127.0.0.3 --timeout-interval 1000 --get-model-number
+echo "  Nothing listens on 127.0.0.3: status 4, and --verbose says why."
+run --target 127.0.0.3 --timeout-interval 1000 --verbose --get-model-number
+echo
+echo "  For scripts: JSON Lines, one object per exchange."
+run --target "$address" -o json --get-firmware-version
 
 echo
 echo "== Stopping the simulator"

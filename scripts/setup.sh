@@ -13,7 +13,6 @@ demo_packages=(
 test_packages=(
     libgtest-dev libbenchmark-dev
     clang
-    valgrind
     dpkg-dev file groff-base
 )
 

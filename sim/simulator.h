@@ -1,64 +1,76 @@
 #ifndef VORSEL_SIM_SIMULATOR_H
 #define VORSEL_SIM_SIMULATOR_H
 
-#include "controlchannel.h"
-#include "controlinterpreter.h"
-#include "faultsettings.h"
-#include "programlink.h"
-#include "simulatoroptions.h"
+#include "control.h"
+#include "links.h"
+#include "serialcommunicationsetting.h"
 #include "unit.h"
-#include "unitstate.h"
 
+#include <QHostAddress>
 #include <QObject>
 
 #include <memory>
 #include <optional>
+#include <unistd.h>
 #include <vector>
 
-// The stand-in Amplifier Unit: its state and command processing behind every transport it
-// serves on, with the faults and the control channel that tests use to steer it.
+struct SimulatorOptions
+{
+    QHostAddress listenAddress; // null: no TCP
+    quint16 port = 7090;
+    bool pty = false;
+    QString linkPath;
+    QString serialDevice;
+    SerialCommunicationSetting serialSetting;
+    int node = 1;
+    QString stateFile;
+    int controlPort = -1; // -1: no control port
+    Faults faults;
+};
+
+// The stand-in Amplifier Unit behind every transport it serves on: answers frames with the
+// faults switched on, keeps the state file, and carries out the control commands that tests
+// use to steer it.
 class Simulator : public QObject
 {
     Q_OBJECT
 public:
-    explicit Simulator(const SimulatorOptions &options, QObject *parent = nullptr);
+    explicit Simulator(const SimulatorOptions &options);
     ~Simulator() override;
 
     // Loads the state, opens every transport and prints what it serves on, then "ready".
     bool start(QString *error);
-
-    // For the control channel.
-    FaultSettings &faults() { return faultSettings; }
-    void faultsChanged();
-    UnitState &state() { return unitState; }
-    void stateChanged();
-    // The next answered command gets this job's bytes instead of its response.
-    void overrideNextResponse(const OutputJob &job) { pendingOverride = job; }
-    void dropOverride() { pendingOverride.reset(); }
-    // Sends the bytes to every link with a program on it; the number of links.
-    int sendUnsolicited(const QByteArray &bytes);
-    QByteArray receivedBytes() const;
-    void clearReceived() { received.clear(); }
-    QByteArray lineSettings(bool now) const;
-    void quit();
+    // The reply to one control line: "ok", "ok VALUE" or "error REASON".
+    QByteArray execute(const QByteArray &line);
 
 private:
     void answerFrame(ProgramLink *link, const QByteArray &frame);
     void recordReceived(const QByteArray &bytes);
-    bool loadState(QString *error);
+    bool openState(QString *error);
     bool saveState(QString *error);
+    void stateChanged();
 
     SimulatorOptions options;
-    UnitState unitState;
+    Faults faults;
     Unit unit;
-    FaultSettings faultSettings;
+    LineOutput output{STDOUT_FILENO};
+    LineOutput notices{STDERR_FILENO};
+    // Locks the state file for as long as this simulator runs.
+    int stateLock = -1;
     int commandsSinceIgnored = 0;
+    // The next answered command gets this job instead of its response ("respond", "flood").
     std::optional<OutputJob> pendingOverride;
+    // Tag pages that change after a number of answered commands ("arrive").
+    struct Arrival
+    {
+        int commandsLeft;
+        QByteArray page;
+        QByteArray hex;
+    };
+    QList<Arrival> arrivals;
     QByteArray received;
-    ControlInterpreter interpreter;
     std::vector<std::unique_ptr<ProgramLink>> links;
-    std::unique_ptr<TcpControl> tcpControl;
-    std::unique_ptr<StandardInputControl> standardInputControl;
+    Control control;
 };
 
 #endif

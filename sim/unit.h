@@ -1,36 +1,63 @@
 #ifndef VORSEL_SIM_UNIT_H
 #define VORSEL_SIM_UNIT_H
 
-#include "unitstate.h"
+#include "v640.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QString>
 
-// The Amplifier Unit's command processing: decides which frames are its own, carries out
-// commands on the state and builds the response frames.
+// Digits as frames carry them (upper-case hex only); at least one.
+inline bool isDecimal(const QByteArray &text)
+{
+    return text_is_dec(text.constData(), text.size()) != 0;
+}
+inline bool isUpperHex(const QByteArray &text)
+{
+    return text_is_hex(text.constData(), text.size()) != 0;
+}
+bool isPrintable(const QByteArray &text);
+// Bytes outside printable ASCII as \xNN, for messages that quote what came in.
+QByteArray escaped(const QByteArray &text);
+// An even number of hex digits of either case, as people type them; false for anything else.
+bool decodeHex(const QByteArray &text, QByteArray *bytes);
+inline QByteArray encodeHex(const QByteArray &bytes)
+{
+    return bytes.toHex().toUpper();
+}
+
+// The Amplifier Unit: what it remembers (the ID tag in its field, its settings and counters)
+// and how it answers a command. Text fields hold exactly the text that a response carries (for
+// example the firmware version "0105" or the IP address "192168001200").
 class Unit
 {
 public:
-    // The error ends this unit gives, by meaning.
-    enum ErrorEnd : unsigned {
-        FormatError = 0x14,
-        NoTagInField = 0x72,
-        AddressOutOfRange = 0x7B,
-        NotAvailable = 0x7E,
-        ValueOutOfRange = 0x9A,
-    };
+    static constexpr int pageCount = 17;
+    static constexpr int pageSize = 8;
+    // Byte addresses 0x00 to 0x87.
+    static constexpr int tagSize = pageCount * pageSize;
 
-    Unit(UnitState *state, int node);
+    explicit Unit(int node);
 
     // True for a frame (its bytes up to and including the CR) that the unit answers: every
     // unaddressed frame except a lone CR, and addressed frames with its node and a right FCS.
     bool accepts(const QByteArray &frame) const;
+    // Carries out the command of an accepted frame and returns the response frame, addressed
+    // to the same node when the command was addressed. Without a tag in the field, tag
+    // commands fail; with writes lost, they succeed but store nothing.
+    QByteArray answer(const QByteArray &frame, bool tagPresent, bool writesStored);
 
-    // Carries out the command of an accepted frame and returns the response frame, addressed to
-    // the same node when the command was addressed.
-    QByteArray answer(const QByteArray &frame);
+    // Fields by the names of the control commands and the state file: the text fields,
+    // "history" and "tag".
+    bool setField(const QByteArray &name, const QByteArray &value, QString *error);
+    bool field(const QByteArray &name, QByteArray *value) const;
+    bool setPage(const QByteArray &number, const QByteArray &hex, QString *error);
 
-    void setTagInField(bool present) { tagPresent = present; }
-    bool tagInField() const { return tagPresent; }
+    // The state file: one "NAME VALUE" line per field and one "page N HEX" line per page.
+    QByteArray fileText() const;
+    bool loadFileText(const QByteArray &text, QString *error);
+    // One line of NAME=VALUE pairs; space, "=" and "%" in values are percent-encoded.
+    QByteArray summary() const;
 
 private:
     struct Outcome
@@ -39,17 +66,19 @@ private:
         QByteArray data;
     };
 
-    Outcome carryOut(int code, const QByteArray &parameter);
-    Outcome readPages(const QByteArray &parameter) const;
-    Outcome writePages(const QByteArray &parameter);
-    Outcome writeSamePage(const QByteArray &parameter);
-    Outcome writeBytes(const QByteArray &parameter);
-    Outcome setWebPassword(const QByteArray &parameter);
+    Outcome carryOut(int code, const QByteArray &parameter, bool tagPresent, bool writesStored);
+    Outcome readPages(const QByteArray &parameter, bool tagPresent) const;
+    Outcome write(int code, const QByteArray &parameter, bool tagPresent, bool writesStored);
     Outcome storeAddress(const QByteArray &fieldName, const QByteArray &parameter);
+    void countCommand(bool success);
+    QByteArray historyText(char separator) const;
 
-    UnitState *state;
-    int ownNode;
-    bool tagPresent = true;
+    int node;
+    QHash<QByteArray, QByteArray> texts;
+    QByteArray tag;
+    int total = 0;
+    int successful = 0;
+    int failed = 0;
     QByteArray previousResponse;
 };
 

@@ -53,12 +53,12 @@ _vorsel_sim()
             # A late line feed, the commonest stray byte.
             candidates="0A"
             ;;
-        --delay | --split | --ignore-every) ;;
+        --delay | --split | --ignore-every | --ignore-next | --no-tag-for) ;;
         *)
             if [[ $cur == -* ]]; then
                 candidates="--help --help-all --listen --port --pty --link --serial --settings
-                    --node --state --control --no-tag --delay --split --ignore-every --close
-                    --bad-byte --trailing"
+                    --node --state --control --no-tag --no-tag-for --delay --split --ignore-every
+                    --ignore-next --close --bad-byte --lost-write --trailing"
                 [[ $cur == --* ]] || candidates+=" -h"
             fi
             ;;

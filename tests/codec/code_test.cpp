@@ -3,76 +3,54 @@
 #include "codec_test.h"
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
-// The records that each table must hold, in table order, and the functions that use the table.
-struct Record
-{
-    const char *text;
-    uint32_t code;
-    int min, max;
-};
-
+// A table and the functions that use it.
 struct Table
 {
     const v640_code_entry *entries;
-    std::vector<Record> records;
     int (*getCode)(const char *);
     char *(*getParameter)(const char *, int *);
     int (*setParameter)(char *, const char *, int);
     char *(*build)(unsigned int, unsigned int, const char *);
 };
 
-const std::vector<Record> commandRecords = {
-    {"0100", 0x0100, 8, 8},   {"0200", 0x0200, 24, 264}, {"0300", 0x0300, 24, 24},
-    {"0400", 0x0400, 4, 258}, {"10", 0x0010, 0, 270},    {"12", 0x0012, 0, 0},
-    {"13", 0x0013, 0, 0},     {"1401", 0x1401, 0, 0},    {"1402", 0x1402, 0, 0},
-    {"1403", 0x1403, 0, 0},   {"1410", 0x1410, 0, 0},    {"1411", 0x1411, 0, 0},
-    {"1412", 0x1412, 0, 0},   {"1413", 0x1413, 0, 0},    {"1414", 0x1414, 0, 0},
-    {"1420", 0x1420, 0, 0},   {"1421", 0x1421, 0, 0},    {"15", 0x0015, 0, 0},
-    {"16", 0x0016, 0, 0},     {"17", 0x0017, 0, 0},      {"40", 0x0040, 0, 0},
-    {"7F", 0x007F, 0, 0},     {"A0", 0x00A0, 0, 0},      {"A1", 0x00A1, 1, 16},
-    {"A2", 0x00A2, 0, 16},    {"A300", 0xA300, 12, 12},  {"A301", 0xA301, 12, 12},
-};
-
-const std::vector<Record> responseRecords = {
-    {"00", 0x0000, 0, 270}, {"14", 0x0014, 0, 0}, {"70", 0x0070, 0, 0},
-    {"71", 0x0071, 0, 0},   {"72", 0x0072, 0, 0}, {"7B", 0x007B, 0, 0},
-    {"7E", 0x007E, 0, 0},   {"7F", 0x007F, 0, 0}, {"9A", 0x009A, 0, 0},
-};
-
 const Table tables[] = {
-    {v640_command_list, commandRecords, v640_get_command_code, v640_get_command_parameter,
+    {v640_command_list, v640_get_command_code, v640_get_command_parameter,
      v640_set_command_parameter, v640_build_command_frame},
-    {v640_response_list, responseRecords, v640_get_response_code, v640_get_response_parameter,
+    {v640_response_list, v640_get_response_code, v640_get_response_parameter,
      v640_set_response_parameter, v640_build_response_frame},
 };
 
-TEST(CodeTables, RecordsInOrderThenAllZeroEndRecord)
+// A record's text is its code in upper-case hexadecimal, two digits up to FF; the table ends with
+// an all-zero record.
+TEST(CodeTables, TextsSpellTheirCodes)
 {
     static_assert(sizeof v640_command_list / sizeof *v640_command_list == 28, "27 and the end");
     static_assert(sizeof v640_response_list / sizeof *v640_response_list == 10, "9 and the end");
     for (const Table &table : tables) {
-        for (std::size_t i = 0; i <= table.records.size(); ++i) {
-            const Record r = i < table.records.size() ? table.records[i] : Record{"", 0, 0, 0};
-            v640_code_entry expected{
-                static_cast<int32_t>(std::strlen(r.text)), {}, r.code, r.min, r.max};
-            std::strncpy(expected.text, r.text, sizeof expected.text);
-            EXPECT_EQ(std::memcmp(&table.entries[i], &expected, sizeof expected), 0) << i;
+        const v640_code_entry *entry = table.entries;
+        for (; entry->text_length != 0; ++entry) {
+            char text[8] = {};
+            hex_to_text(entry->code, text, entry->code <= 0xFF ? 2 : 4);
+            EXPECT_EQ(std::string(entry->text, sizeof entry->text), std::string(text, sizeof text));
+            EXPECT_EQ(entry->text_length, entry->code <= 0xFF ? 2 : 4);
+            EXPECT_LE(entry->min_parameter_length, entry->max_parameter_length);
         }
+        EXPECT_TRUE(entry->code == 0 && entry->text[0] == 0 && entry->max_parameter_length == 0);
     }
 }
 
 // One record at one parameter length and node: the setter accepts exactly the limits and leaves
 // the frame as it was otherwise; the builder agrees, and the getters find what it built.
-void expectLimits(const Table &table, const Record &record, int length, unsigned int node)
+void expectLimits(const Table &table, const v640_code_entry &record, int length, unsigned int node)
 {
     SCOPED_TRACE(::testing::Message() << record.text << " with " << length << " at " << node);
     const std::string digits = node == 1 ? "01" : "31";
     const std::string message = record.text + text(length);
-    const bool fits = length >= record.min && length <= record.max;
+    const bool fits =
+        length >= record.min_parameter_length && length <= record.max_parameter_length;
     char *frame = guarded(buffer(""));
     v640_init_frame(frame, 278, node == 0);
     v640_set_node(frame, node);
@@ -101,10 +79,12 @@ void expectLimits(const Table &table, const Record &record, int length, unsigned
 TEST(ParameterLimits, EveryRecordAtAndJustPastItsBounds)
 {
     for (const Table &table : tables) {
-        for (const Record &record : table.records) {
-            for (int length : {record.min - 1, record.min, record.max, record.max + 1}) {
+        for (const v640_code_entry *record = table.entries; record->text_length != 0; ++record) {
+            const int min = record->min_parameter_length;
+            const int max = record->max_parameter_length;
+            for (int length : {min - 1, min, max, max + 1}) {
                 for (unsigned int node : {0u, 1u, 31u}) {
-                    expectLimits(table, record, length, node);
+                    expectLimits(table, *record, length, node);
                 }
             }
         }

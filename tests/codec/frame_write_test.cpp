@@ -33,8 +33,8 @@ const WriteCase writeCases[] = {
     {"Node1", node0, [](char *f) { return v640_set_node(f, 1); }, 0, soh + "01"},
     {"Node31", node0, [](char *f) { return v640_set_node(f, 31); }, 0, soh + "31"},
     // A rejected node number may leave the node field unreliable, but nothing else.
-    {"Node32", node0,
-     [](char *f) -> int { return v640_set_node(f, 32) && text_fill(f + 1, '0', 2); }, 1, ""},
+    {"Node32", node0, [](char *f) -> int { return v640_set_node(f, 32) && (f[1] = f[2] = '0'); }, 1,
+     ""},
     {"NodeUnaddressed", buffer("011401\r"), [](char *f) { return v640_set_node(f, 40); }, 0, ""},
     {"NodeNullFrame", "", [](char *) { return v640_set_node(nullptr, 0); }, 1, ""},
     {"Message1401", started, [](char *f) { return v640_set_message(f, "1401", 4); }, 0,

@@ -61,12 +61,9 @@ void OneShotTest::reports_data()
     addRow("model number; tag data ignored", "--get-model-number 0011",
            {"!set model XR-17 B", "=XR-17 B\n"}, {"1401"});
     addRow("firmware 0209", "--get-firmware-version", {"!set firmware 0209", "=2.09\n"}, {"1402"});
-    addRow("firmware 010A", "--get-firmware-version", {"!set firmware 010A", "=1.10\n"}, {"1402"});
-    addRow("firmware 0110", "--get-firmware-version", {"!set firmware 0110", "=1.16\n"}, {"1402"});
     addRow("MAC address", "--get-mac-address", {"!set mac 001122AABBCC", "=00:11:22:AA:BB:CC\n"},
            {"1403"});
     addRow("DIP switch 02", "--get-dip-switch-status", {"!set dip 02", "=enabled\n"}, {"1410"});
-    addRow("DIP switch 00", "--get-dip-switch-status", {"!set dip 00", "=disabled\n"}, {"1410"});
     addRow("IP address on DIP switch", "--get-ip-address-on-dip-switch",
            {"!set ip-dip 192168001200", "=192.168.1.200\n"}, {"1411"});
     addRow("subnet mask on DIP switch", "--get-subnet-mask-on-dip-switch",
@@ -76,15 +73,8 @@ void OneShotTest::reports_data()
     addRow("subnet mask in ROM", "--get-subnet-mask-in-rom",
            {"!set mask-rom 255255000000", "=255.255.0.0\n"}, {"1414"});
     addRow("memory 01", "--get-memory-status", {"!set memory 01", "=normal\n"}, {"1420"});
-    addRow("memory 00", "--get-memory-status", {"!set memory 00", "=error\n"}, {"1420"});
     addRow("antenna 01", "--get-antenna-connection-status", {"!set antenna 01", "=correctly\n"},
            {"1421"});
-    addRow("antenna 00", "--get-antenna-connection-status", {"!set antenna 00", "=not correctly\n"},
-           {"1421"});
-    addRow("last command 0100", "--get-last-command",
-           {"!set last-command 0100", "=command code: 0100\n"}, {"15"});
-    addRow("last command 7F", "--get-last-command", {"!set last-command 7F", "=command code: 7f\n"},
-           {"15"});
     addRow("last command A300", "--get-last-command",
            {"!set last-command A300", "=command code: a300\n"}, {"15"});
     addRow("history", "--get-communications-history",
@@ -93,7 +83,6 @@ void OneShotTest::reports_data()
            {"16"});
     addRow("clear history", "--clear-communications-history", {ok}, {"17"});
     addRow("noise 07", "--noise-measurement", {"!set noise 07", "= 7\n"}, {"40"});
-    addRow("noise 42", "--noise-measurement", {"!set noise 42", "=42\n"}, {"40"});
     addRow("reset", "--reset", {ok}, {"7F"});
     addRow("web password of 16 characters", "--set-web-password Pw!9xPw!9xPw!9x1", {ok},
            {"A2Pw!9xPw!9xPw!9x1"});
@@ -107,10 +96,7 @@ void OneShotTest::reports_data()
     addRow("level 2", "--output-format 2 --get-firmware-version", {"=1402\t000105\n"}, {"1402"});
     addRow("level 3", "-o 3 -r 1,2", {page1, page2, "=" + report1 + report2}, {"01000000000C"});
     addRow("error end", "-r 1", {noTag, "=NG: 72\n"}, {"010000000004"});
-    addRow("error end at level 3", "-o 3 -r 1", {noTag, "=NG: 72\n"}, {"010000000004"});
     addRow("error end, error-abort", "-a -r 1", {noTag, "=NG: 72\n"}, {"010000000004"}, 2);
-    addRow("error end at level 1, error-abort", "--error-abort -o 1 -r 1", {noTag, "=72\n"},
-           {"010000000004"}, 2);
     addRow("error end at level 2, error-abort", "-a -o 2 -r 1", {noTag, "=010000000004\t72\n"},
            {"010000000004"}, 2);
     addRow("normal end, error-abort", "-a --get-model-number", {model}, {"1401"});
@@ -135,57 +121,25 @@ void OneShotTest::refusals_data()
     e2e::addColumns();
     // Each ends with 3 after the link opened, with nothing sent.
     const QString model = QStringLiteral(" --get-model-number");
+    // One row per kind of value; the parsers' own rows try the variants of each.
     const QStringList invalid{"-n 18" + model,
-                              "--node-number -1" + model,
-                              "-n x" + model,
                               "-i 999" + model,
-                              "--timeout-interval 60001" + model,
-                              "-i 8s" + model,
                               "-o 4" + model,
-                              "--output-format one" + model,
                               "-c 9600X" + model,
-                              "--baud-rate 9600E91" + model,
-                              "-r 0",
-                              "-r 18",
+                              "-c E71" + model,
                               "-r 1,,2",
-                              "--read=",
-                              "-w 1,18 0011223344556677",
-                              "-w 1 001122",
-                              "-w 1 " + QString(258, '0'),
-                              "-s 1,2 001122334455667788",
-                              "-b 88 00",
-                              "-b zz 00",
-                              "-b 0",
-                              "--test " + QString(271, 'A'),
-                              "--test a\tb",
-                              "--test ab\rcd",
-                              "--test 10\u20ac",
-                              "-w 1 00112233 4455667\u20ac",
-                              "--set-web-password " + QString(17, 'p'),
-                              "--set-web-password pw\u20ac",
-                              "--set-ip-address 300.1.1.1",
-                              "--set-ip-address fd00::1",
-                              "--set-subnet-mask 255.255.255.256",
-                              "--get-model-number -r 0",
-                              "-r +1",
                               "-w 1,2 0123456789ABCDEF",
                               "-w 1 GGGGGGGGGGGGGGGG",
                               "-w 1 00112233445566\ufb00",
                               "-s 1 0011",
-                              "-b 0 ZZ",
+                              "-b 0x1 00",
                               "-b 0 001",
                               "-b 87 0011",
-                              "-b 0x1 00",
+                              "--test ab\rcd",
+                              "--set-web-password pw\u20ac",
                               "--set-ip-address 192.168.1",
-                              "--set-ip-address 3232235826",
-                              "--set-subnet-mask 255.255.255.0x0",
-                              "--write 1 00 --get-model-number",
+                              "--set-subnet-mask 255.255.255.256",
                               "--reset --test " + QString(271, 'A'),
-                              "-c E71" + model,
-                              "-c 99999999999" + model,
-                              "--reset --set-web-password " + QString(17, 'p'),
-                              "-n 18",
-                              "-c 9600X",
                               "-n 18 -i 1 -o 7 -r 0",
                               "--wait 1s -r 1",
                               "--retries 101 -r 1",

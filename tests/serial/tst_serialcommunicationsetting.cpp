@@ -7,24 +7,11 @@ class SerialCommunicationSettingTest : public QObject
     Q_OBJECT
 
 private slots:
-    void defaults();
     void grammar_data();
     void grammar();
     void flowControlArgumentIsOverriddenByLetter();
     void invalidStaysInvalid();
-    void settersStoreWithoutChecking();
 };
-
-void SerialCommunicationSettingTest::defaults()
-{
-    const SerialCommunicationSetting setting;
-    QVERIFY(setting.isValid());
-    QCOMPARE(setting.baudRate(), 9600);
-    QCOMPARE(setting.parity(), QSerialPort::NoParity);
-    QCOMPARE(setting.dataBits(), QSerialPort::Data8);
-    QCOMPARE(setting.stopBits(), QSerialPort::OneStop);
-    QCOMPARE(setting.flowControl(), QSerialPort::NoFlowControl);
-}
 
 void SerialCommunicationSettingTest::grammar_data()
 {
@@ -129,22 +116,6 @@ void SerialCommunicationSettingTest::invalidStaysInvalid()
     QCOMPARE(setting.baudRate(), 19200);
     QCOMPARE(setting.parity(), QSerialPort::EvenParity);
     QVERIFY(!setting.isValid());
-}
-
-void SerialCommunicationSettingTest::settersStoreWithoutChecking()
-{
-    SerialCommunicationSetting setting;
-    setting.setParity(QSerialPort::MarkParity);
-    setting.setDataBits(QSerialPort::UnknownDataBits);
-    setting.setStopBits(QSerialPort::UnknownStopBits);
-    setting.setFlowControl(QSerialPort::UnknownFlowControl);
-    setting.setBaudRate(0);
-    QCOMPARE(setting.parity(), QSerialPort::MarkParity);
-    QCOMPARE(setting.dataBits(), QSerialPort::UnknownDataBits);
-    QCOMPARE(setting.stopBits(), QSerialPort::UnknownStopBits);
-    QCOMPARE(setting.flowControl(), QSerialPort::UnknownFlowControl);
-    QCOMPARE(setting.baudRate(), 0);
-    QVERIFY(setting.isValid());
 }
 
 QTEST_APPLESS_MAIN(SerialCommunicationSettingTest)

@@ -54,7 +54,11 @@ void Link::send(const QByteArray &bytes)
         pollfd descriptor{fd, POLLOUT, 0};
         poll(&descriptor, 1, 100);
         const auto left = static_cast<size_t>(bytes.size() - sent);
-        sent += qMax<ssize_t>(::write(fd, bytes.constData() + sent, left), 0);
+        const ssize_t written = ::write(fd, bytes.constData() + sent, left);
+        if (written < 0 && errno != EAGAIN) {
+            return;
+        }
+        sent += qMax<ssize_t>(written, 0);
     }
 }
 
@@ -99,15 +103,33 @@ QByteArray answersBeforeMarker(Link &link, const QByteArray &bytes, int pieceSiz
     return answers.isEmpty() ? noMarker : answers.chopped(7);
 }
 
-bool Sim::start(const QString &options)
+bool Sim::start(const QString &options, const QString &wrapper, bool retryWhenBusy)
 {
-    process.start(QStringLiteral(VORSEL_SIM_PATH), options.split(' ', Qt::SkipEmptyParts));
-    QByteArray line;
-    while (!(line = outputLine()).isEmpty() && line != "ready") {
-        order.append(line.left(line.indexOf(' ')));
-        lines.insert(order.last(), line.mid(line.indexOf(' ') + 1));
+    QStringList arguments = options.split(' ', Qt::SkipEmptyParts);
+    if (!wrapper.isEmpty()) {
+        arguments =
+            QStringList{"-rmn", "sh", "-c", wrapper + R"( && exec "$0" "$@")", VORSEL_SIM_PATH} +
+            arguments;
     }
-    return line == "ready" && (ready("control").isEmpty() || controlLink.open(ready("control")));
+    // A fixed address may be busy with another tree's tests for a while.
+    for (const QDeadlineTimer deadline(60000);; usleep(200000)) {
+        errorText.clear();
+        process.start(wrapper.isEmpty() ? VORSEL_SIM_PATH : "unshare", arguments);
+        QByteArray line;
+        while (!(line = outputLine()).isEmpty() && line != "ready") {
+            order.append(line.left(line.indexOf(' ')));
+            lines.insert(order.last(), line.mid(line.indexOf(' ') + 1));
+        }
+        // The control port of a wrapped one is in its own network.
+        if (line == "ready") {
+            return ready("control").isEmpty() || !wrapper.isEmpty() ||
+                   controlLink.open(ready("control"));
+        }
+        if (!retryWhenBusy || stop() != 1 || !errors().contains("cannot listen on") ||
+            deadline.hasExpired()) {
+            return false;
+        }
+    }
 }
 
 QByteArray Sim::outputLine()

@@ -64,8 +64,13 @@ class Sim
 public:
     ~Sim() { finish(); }
     // Starts it with the options (separated by spaces) and waits for "ready"; false when it
-    // ended first or did not get ready in time.
-    bool start(const QString &options);
+    // ended first or did not get ready in time; a TCP address in use is tried again for a
+    // while. A wrapper is a shell command that runs first, as root of private user, mount and
+    // network namespaces.
+    bool start(const QString &options, const QString &wrapper = QString(),
+               bool retryWhenBusy = true);
+    // Whether wrappers can run here.
+    static bool namespacesWork() { return QProcess::execute("unshare", {"-rmn", "true"}) == 0; }
     // A readiness line by its first word: "tcp" gives "127.0.0.100:7090".
     QByteArray ready(const QByteArray &key) const { return lines.value(key); }
     // One line on the --control port, or on standard input, and its reply.
