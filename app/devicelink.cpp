@@ -476,18 +476,23 @@ void ConsoleApplicationMain::responseTimeout()
     trace.timedOut(timeoutInterval, responseBuffer);
     const QString reason =
         QStringLiteral("no answer from %1 within %2 ms").arg(linkName()).arg(timeoutInterval);
+    // Another attempt, and a scan's next node, go out over the same link: nothing shows it
+    // broken, and a serial adapter may reset what it drives when its port is opened.
     if (production.retries(reason)) {
-        closeV640Device();
         return;
     }
     failed(ExchangeOutcome::Timeout, reason);
+    if (oneShot != 0 && production.passesOverSilence()) {
+        next();
+        return;
+    }
     closeV640Device();
-    // A one-shot run that got no answer must not report success; a scan goes on to the next node.
-    if (oneShot != 0 && !production.passesOverSilence()) {
+    if (oneShot != 0) {
+        // A one-shot run that got no answer must not report success.
         exitCommander(CommunicationError);
         return;
     }
-    if (oneShot == 0 && !openV640Device()) {
+    if (!openV640Device()) {
         diagnostics.say(QStringLiteral("cannot reopen the link: ") + linkFailureReason);
     }
     next();
