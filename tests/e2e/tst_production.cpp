@@ -46,18 +46,23 @@ QByteArray pageLines(const QByteArray &first, const QByteArray &last)
 void ProductionTest::runs_data()
 {
     e2e::addColumns();
-    // Read back: the pages a byte write touched.
+    // Read back: the pages a byte write touched; a write the unit acknowledged but lost.
     addRow("verify a byte write over two pages", "--verify -b 7 0102", {ok},
            {"0400070102", "01000000000C"});
+    addRow("verify: a write that was not stored", "--verify -s 1,2 " + data,
+           {"!fault lost-write on", ok,
+            "?vorsel: verify mismatch: page 1, byte 0x01: expected 11, read 00\n"},
+           {"03000000000C" + data, "01000000000C"}, 5);
     addRow("verify: no answer to the read-back", "-i 1000 --verify -w 1 " + data,
            {"!fault ignore-every 2", ok}, {"020000000004" + data, readPage1}, 4);
     // An error end is an answer: neither read back nor sent again.
     addRow("error end: no read-back, no retry", "--retries 2 --verify -w 1 " + data,
            {"!fault no-tag on", "=NG: 72\n"}, {"020000000004" + data});
 
-    // The tag is there at the second try; or the time is over before the first answer.
+    // The tag is there at the third try; or the time is over before the first answer.
     addRow("wait until the tag arrives", "--wait 5000 -r 1",
-           {"!respond 37320D", "= 1: 00 00 00 00 00 00 00 00\n"}, {readPage1, readPage1});
+           {"!fault no-tag 2", "!arrive 2 0 0123456789ABCDEF", "= 1: 01 23 45 67 89 AB CD EF\n"},
+           {readPage1, readPage1, readPage1});
     addRow("wait over: the last answer", "-a -i 5000 --wait 1000 -r 1",
            {"!fault no-tag on", "!fault delay 1500", "=NG: 72\n"}, {readPage1}, 2);
     addRow("Ctrl-C while waiting", "-i 60000 --wait 60000 -r 1",
