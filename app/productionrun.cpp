@@ -382,10 +382,16 @@ void ProductionRun::conclude()
         break;
     case Operation::Dump: {
         const QByteArray image = read.text(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        bool written = false;
         if (dumpName == QLatin1String("-")) {
             *output << QString::fromLatin1(image);
             output->flush();
-        } else if (dumpFile.write(image) != image.size() || !dumpFile.commit()) {
+            written = output->status() == QTextStream::Ok;
+        } else {
+            written = dumpFile.write(image) == image.size() && dumpFile.commit();
+        }
+        if (!written) {
+            diagnostics->say(QStringLiteral("cannot write the image to '%1'").arg(dumpName));
             ending = Result::NotWritten;
         }
         break;
