@@ -58,7 +58,7 @@ public:
     // An attempt got no answer or lost the link, for the reason given: true when the frame goes
     // out again.
     bool retries(const QString &reason);
-    // Between a failed attempt and the next one.
+    // Between an attempt and the next one of the same exchange.
     bool retrying() const { return resending; }
     // The answer's data is used, so it must have the form of the answer at every level.
     bool usesData() const;
