@@ -2,9 +2,11 @@
 # The bash completion scripts, called the way bash calls them: "-" and "--" offer exactly the
 # options that --help lists, a short option offers what its long form does, --target offers the
 # simulator's pty and paths, and every value offered for a key option is one the programs take.
-# Usage: completion_test.sh SOURCE_DIR ADDRESS VORSEL VORSEL_SIM
+# Usage: completion_test.sh SOURCE_DIR VORSEL VORSEL_SIM
 set -euo pipefail
-source_dir=$1 address=$2 vorsel=$3 simulator=$4
+source_dir=$1 vorsel=$2 simulator=$3
+# A loopback address of this run's own, so that a run of another build tree never answers here.
+address=127.$((1 + $$ / 254 % 254)).$((1 + $$ % 254)).2
 status=0
 
 fail() {

@@ -16,8 +16,8 @@
 // simulator, as a reader of its tour runs them, with "fault clear" after each. Addresses: 127.0.0.2
 // is the simulator's TCP address, 127.0.0.3 an address where nothing listens, /tmp/v640 a symbolic
 // link to the simulator's pty; the check replaces them with its own. Every vorsel command names one
-// of them with --target (or -t), except --help and
-// --version; vorsel-sim listens on 127.0.0.2 only. A command that is only shown may name a
+// of them with --target (or -t), except --help and --version; vorsel-sim listens on 127.0.0.2
+// only. A command that is only shown may name a
 // device under /dev/ or a placeholder in capitals (UNIT-ADDRESS) instead.
 // A block that is not marked may show commands, but no output.
 
@@ -132,12 +132,18 @@ QString withoutTimes(QString text)
     return text.replace(elapsed, QStringLiteral("\\1\\2#")).replace(stamp, QStringLiteral("TIME "));
 }
 
+// The loopback addresses that stand for 127.0.0.N here: a block of this process's own, so that
+// a run of another build tree beside it never answers its commands.
+QString ownAddress(int lastOctet)
+{
+    static const qint64 block = QCoreApplication::applicationPid() % (254 * 254);
+    return QStringLiteral("127.%1.%2.%3").arg(1 + block / 254).arg(1 + block % 254).arg(lastOctet);
+}
+
 QString substituteAddresses(QString text, const QString &ptyLink)
 {
-    text.replace(QRegularExpression(QStringLiteral(R"(\b127\.0\.0\.2(?![0-9]))")),
-                 QStringLiteral(SIMULATOR_ADDRESS));
-    text.replace(QRegularExpression(QStringLiteral(R"(\b127\.0\.0\.3(?![0-9]))")),
-                 QStringLiteral(SILENT_ADDRESS));
+    text.replace(QRegularExpression(QStringLiteral(R"(\b127\.0\.0\.2(?![0-9]))")), ownAddress(2));
+    text.replace(QRegularExpression(QStringLiteral(R"(\b127\.0\.0\.3(?![0-9]))")), ownAddress(3));
     return text.replace(QRegularExpression(QStringLiteral(R"(/tmp/v640(?![\w/.-]))")), ptyLink);
 }
 
@@ -149,7 +155,7 @@ public:
     bool start(const QString &ptyLink)
     {
         process.start(QStringLiteral(SIMULATOR_PROGRAM),
-                      {"--listen", SIMULATOR_ADDRESS, "--pty", "--link", ptyLink});
+                      {"--listen", ownAddress(2), "--pty", "--link", ptyLink});
         QByteArray output;
         while (!output.contains("ready\n") && process.waitForReadyRead(10000)) {
             output += process.readAllStandardOutput();

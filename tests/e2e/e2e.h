@@ -18,8 +18,10 @@ constexpr int onPty = 0;
 
 enum Input { Pipe, Terminal, File };
 
-// "127.0.0.N". The unit's port is fixed and test programs run in parallel, so every test
-// function owns an N of its own, 10 to 99.
+// A loopback address "127.B.C.N". The unit's port is fixed and test programs run in parallel:
+// every test function owns an N of its own, 10 to 99, and every test process a block B.C of its
+// own, so that runs of other build trees beside it never answer its connections. Rows write
+// their expected texts with "127.0.0.N"; the harness puts the real address in.
 QString address(int lastOctet);
 // The frame for a message: unaddressed for node 0, else SOH, node digits, message, FCS, CR.
 QByteArray frame(int node, const QByteArray &message);
