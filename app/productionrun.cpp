@@ -356,6 +356,11 @@ bool ProductionRun::passesOverSilence() const
 QByteArray ProductionRun::advance()
 {
     if (stopped || current >= steps.size()) {
+        // A dump that could not read the whole tag made no image: no success to report.
+        if (stopped && operation == Operation::Dump && ending == Result::Done) {
+            diagnostics->say(QStringLiteral("no image written: the tag was not read whole"));
+            ending = Result::NotWritten;
+        }
         return QByteArray();
     }
     if (++current < steps.size()) {

@@ -104,6 +104,8 @@ void ProductionTest::images_data()
 
     addRow("dump", "--dump -", pages + QByteArrayList{"=# TIME\n" + pageLines(first, last)},
            {readAll[0], readAll[1]});
+    addRow("dump: an error end writes no image", "--dump -", {"!fault no-tag on", "=NG: 72\n"},
+           {readAll[0]}, 1);
     addRow("restore and verify a raw image", "--verify --restore -", {"<" + raw, ok},
            {"02000003FFFC" + raw.left(128).toHex().toUpper(),
             "020000040000" + raw.mid(128).toHex().toUpper(), readAll[0], readAll[1]},
