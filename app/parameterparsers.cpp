@@ -2,29 +2,7 @@
 
 #include <QStringList>
 
-namespace {
-
-// The decimal value of a text of ASCII digits only, or -1. A sign, a space or any other character
-// is not a digit: what the user typed must be exactly what is used. Values above `limit` give -1.
-int decimalDigits(const QString &text, int limit)
-{
-    if (text.isEmpty()) {
-        return -1;
-    }
-    int value = 0;
-    for (const QChar character : text) {
-        if (character < QLatin1Char('0') || character > QLatin1Char('9')) {
-            return -1;
-        }
-        value = value * 10 + (character.unicode() - '0');
-        if (value > limit) {
-            return -1;
-        }
-    }
-    return value;
-}
-
-} // namespace
+#include "typednumber.h"
 
 QString ConsoleApplicationMain::parsePagesParameter(const QString &pages) const
 {
@@ -34,7 +12,7 @@ QString ConsoleApplicationMain::parsePagesParameter(const QString &pages) const
     quint32 mask = 0;
     const QStringList parts = pages.split(QLatin1Char(','), Qt::KeepEmptyParts);
     for (const QString &part : parts) {
-        const int page = decimalDigits(part, 17);
+        const int page = typedNumber(part, 17);
         if (page < 1) {
             return QString();
         }
@@ -54,7 +32,7 @@ QString ConsoleApplicationMain::parseIPAddressParameter(const QString &address) 
     }
     QString digits;
     for (const QString &part : parts) {
-        const int octet = decimalDigits(part, 255);
+        const int octet = typedNumber(part, 255);
         if (octet < 0) {
             return QString();
         }

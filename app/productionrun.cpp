@@ -10,6 +10,7 @@
 
 #include "answercheck.h"
 #include "diagnostics.h"
+#include "typednumber.h"
 #include "v640.h"
 
 namespace {
@@ -29,25 +30,6 @@ const int waitLimitMaximum = 86400000;
 const int retryLimitMaximum = 100;
 // Any image is far smaller; more is not an image.
 const qint64 imageFileLimit = 1024 * 1024;
-
-// The value of a text of ASCII digits only, at most `limit`; else -1.
-int decimalValue(const QString &text, int limit)
-{
-    if (text.isEmpty()) {
-        return -1;
-    }
-    qint64 value = 0;
-    for (const QChar character : text) {
-        if (character < QLatin1Char('0') || character > QLatin1Char('9')) {
-            return -1;
-        }
-        value = value * 10 + (character.unicode() - '0');
-        if (value > limit) {
-            return -1;
-        }
-    }
-    return int(value);
-}
 
 // Why the file holds no image, or nothing when it does.
 QString readImage(const QString &name, TagImage *image)
@@ -114,7 +96,7 @@ QStringList ProductionRun::configure(const QCommandLineParser &parser, bool seri
     verify = parser.isSet(QStringLiteral("verify"));
     if (parser.isSet(QStringLiteral("wait"))) {
         const QString value = parser.value(QStringLiteral("wait"));
-        waitLimit = decimalValue(value, waitLimitMaximum);
+        waitLimit = typedNumber(value, waitLimitMaximum);
         if (waitLimit < 0) {
             refusals << QStringLiteral("--wait: 0 to %1 milliseconds expected, got '%2'")
                             .arg(waitLimitMaximum)
@@ -123,7 +105,7 @@ QStringList ProductionRun::configure(const QCommandLineParser &parser, bool seri
     }
     if (parser.isSet(QStringLiteral("retries"))) {
         const QString value = parser.value(QStringLiteral("retries"));
-        retryLimit = decimalValue(value, retryLimitMaximum);
+        retryLimit = typedNumber(value, retryLimitMaximum);
         if (retryLimit < 0) {
             retryLimit = 0;
             refusals << QStringLiteral("--retries: 0 to %1 expected, got '%2'")
