@@ -138,6 +138,9 @@ void ScriptingTest::causes_data()
     // Each cause of status 3 and 4 is named.
     addRow("node number", "--verbose -n 18 --reset",
            {"?vorsel: --node-number: 0 to 17 expected, got '18'\n"}, {}, 3);
+    addRow("byte address", "--verbose -b 88 00",
+           {"?vorsel: --byte-write: a hexadecimal byte address 0 to 87 expected, got '88'\n"}, {},
+           3);
     addRow("write", "--verbose -w 1 0011",
            {"?vorsel: --write: 16 hexadecimal digits per page expected, got 4 for 1 page\n"}, {},
            3);
