@@ -62,10 +62,6 @@ void InteractiveTest::sessions_data()
            {longest});
     addRow("characters outside Latin-1", "",
            {"<10\xe2\x82\xac\n10caf\xc3\xa9\n10ok\n", "$", "=ok\n"}, {"10ok"}, 3);
-    addRow("error end without error-abort", "",
-           {noTag, "<010000000004\n1401\n", "$", "=NG: 72\n" + model}, {"010000000004", "1401"});
-    addRow("level 2, node number over TCP", "-n 5 -o 2",
-           {"<1401\n1402\n", "$", "=1401\t00V640-SIM01\n1402\t000105\n"}, {"1401", "1402"});
     addRow("file", "", {"<1401\n1\t2\n1402", "=" + model + firmware}, {"1401", "1402"}, 3,
            e2e::File);
     addRow("terminal: empty and bad lines", "",
@@ -78,7 +74,6 @@ void InteractiveTest::sessions_data()
     addRow("terminal, one-shot: no prompt", "--get-model-number", {"=" + model}, {"1401"}, 0,
            Terminal);
     // The input stays open: the error alone ends the run, before the second line.
-    addRow("error-abort", "-a", {noTag, "<010000000004\n1401\n", "=NG: 72\n"}, {"010000000004"}, 2);
     addRow("terminal: error-abort at level 2", "-a -o 2",
            {noTag, "<010000000004\n1401\n", "=> 010000000004\t72\n> "}, {"010000000004"}, 2,
            Terminal);
