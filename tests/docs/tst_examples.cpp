@@ -27,6 +27,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "simulatorprocess.h"
+
 #include <algorithm>
 
 namespace {
@@ -132,70 +134,35 @@ QString withoutTimes(QString text)
     return text.replace(elapsed, QStringLiteral("\\1\\2#")).replace(stamp, QStringLiteral("TIME "));
 }
 
-// The loopback addresses that stand for 127.0.0.N here: a block of this process's own, so that
-// a run of another build tree beside it never answers its commands.
-QString ownAddress(int lastOctet)
-{
-    static const qint64 block = QCoreApplication::applicationPid() % (254 * 254);
-    return QStringLiteral("127.%1.%2.%3").arg(1 + block / 254).arg(1 + block % 254).arg(lastOctet);
-}
-
 QString substituteAddresses(QString text, const QString &ptyLink)
 {
-    text.replace(QRegularExpression(QStringLiteral(R"(\b127\.0\.0\.2(?![0-9]))")), ownAddress(2));
-    text.replace(QRegularExpression(QStringLiteral(R"(\b127\.0\.0\.3(?![0-9]))")), ownAddress(3));
+    text.replace(QRegularExpression(QStringLiteral(R"(\b127\.0\.0\.2(?![0-9]))")),
+                 ownLoopbackAddress(2));
+    text.replace(QRegularExpression(QStringLiteral(R"(\b127\.0\.0\.3(?![0-9]))")),
+                 ownLoopbackAddress(3));
     return text.replace(QRegularExpression(QStringLiteral(R"(/tmp/v640(?![\w/.-]))")), ptyLink);
 }
 
-class Simulator
+// vorsel-sim as a block or a reader of the tour has it: TCP on 127.0.0.2 and a pty at /tmp/v640.
+class Simulator : public SimulatorProcess
 {
 public:
-    ~Simulator() { stop(); }
-
     bool start(const QString &ptyLink)
     {
-        process.start(QStringLiteral(SIMULATOR_PROGRAM),
-                      {"--listen", ownAddress(2), "--pty", "--link", ptyLink});
-        QByteArray output;
-        while (!output.contains("ready\n") && process.waitForReadyRead(10000)) {
-            output += process.readAllStandardOutput();
-        }
-        return output.contains("ready\n");
+        return SimulatorProcess::start(
+            {"--listen", ownLoopbackAddress(2), "--pty", "--link", ptyLink});
     }
 
     // Each command must get "ok".
     bool control(const QStringList &commands)
     {
         for (const QString &command : commands) {
-            process.write(command.toUtf8() + '\n');
-            QByteArray reply;
-            while (!reply.contains('\n') && process.waitForReadyRead(10000)) {
-                reply += process.readAllStandardOutput();
-            }
-            if (!reply.startsWith("ok")) {
+            if (!SimulatorProcess::control(command.toUtf8()).startsWith("ok")) {
                 return false;
             }
         }
         return true;
     }
-
-    // True when it was not running, or ends cleanly and quietly now.
-    bool stop()
-    {
-        if (process.state() == QProcess::NotRunning) {
-            return true;
-        }
-        process.write("quit\n");
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
-        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 &&
-               process.readAllStandardError().isEmpty();
-    }
-
-private:
-    QProcess process;
 };
 
 } // namespace
@@ -322,7 +289,7 @@ void ExampleTest::examples()
     }
     const QString difference = runBlock(block);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
-    QVERIFY2(simulator.stop(), "vorsel-sim did not end cleanly");
+    QVERIFY2(simulator.quit(), "vorsel-sim did not end cleanly");
 }
 
 // A reader of the tour keeps one simulator running, types each block's control commands into it
@@ -341,7 +308,7 @@ void ExampleTest::readmeInOrder()
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
         QVERIFY(simulator.control({QStringLiteral("fault clear")}));
     }
-    QVERIFY2(simulator.stop(), "vorsel-sim did not end cleanly");
+    QVERIFY2(simulator.quit(), "vorsel-sim did not end cleanly");
 }
 
 QTEST_GUILESS_MAIN(ExampleTest)

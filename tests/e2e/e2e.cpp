@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryFile>
-#include <QThread>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,36 +14,13 @@
 
 namespace e2e {
 
-namespace {
-
-QByteArray readLine(QProcess &process)
-{
-    const QDeadlineTimer deadline(boundMs);
-    while (!process.canReadLine() && process.waitForReadyRead(int(deadline.remainingTime()))) {
-    }
-    return process.canReadLine() ? process.readLine().chopped(1) : QByteArray();
-}
-
-void end(QProcess &process)
-{
-    process.terminate();
-    if (!process.waitForFinished(boundMs)) {
-        process.kill();
-        process.waitForFinished(boundMs);
-    }
-}
-
-} // namespace
-
 QString address(int lastOctet)
 {
     // Anything else could reach a real unit or another test's simulator.
     if (lastOctet < 10 || lastOctet > 99) {
         qFatal("127.0.0.%d is outside the addresses of the end-to-end tests", lastOctet);
     }
-    // All of 127.0.0.0/8 is loopback; 127.0.0.N stays with the documentation's examples.
-    static const qint64 block = QCoreApplication::applicationPid() % (254 * 254);
-    return QStringLiteral("127.%1.%2.%3").arg(1 + block / 254).arg(1 + block % 254).arg(lastOctet);
+    return ownLoopbackAddress(lastOctet);
 }
 
 QByteArray frame(int node, const QByteArray &message)
@@ -64,55 +40,6 @@ QByteArray frame(int node, const QByteArray &message)
 QByteArray printable(const QByteArray &frame)
 {
     return frame.mid(frame.startsWith('\x01') ? 1 : 0).chopped(1);
-}
-
-bool listenWhenFree(const std::function<bool()> &listen)
-{
-    const QDeadlineTimer deadline(60000);
-    while (!listen()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QThread::msleep(200);
-    }
-    return true;
-}
-
-Simulator::~Simulator()
-{
-    end(process);
-}
-
-bool Simulator::start(const QStringList &arguments)
-{
-    QByteArray message;
-    const bool ready = listenWhenFree([&]() {
-        process.start(QStringLiteral(SIMULATOR_PROGRAM), arguments);
-        if (process.waitForStarted(boundMs)) {
-            for (QByteArray line = readLine(process); !line.isNull(); line = readLine(process)) {
-                if (line.startsWith("pty ")) {
-                    pty = QString::fromLocal8Bit(line.mid(4));
-                }
-                if (line == "ready") {
-                    return true;
-                }
-            }
-        }
-        end(process);
-        message = process.readAllStandardError();
-        return !message.contains("cannot listen on");
-    });
-    if (!ready || process.state() != QProcess::Running) {
-        qWarning("vorsel-sim did not get ready: %s", message.constData());
-        return false;
-    }
-    return true;
-}
-
-QByteArray Simulator::control(const QByteArray &line)
-{
-    process.write(line + '\n');
-    return readLine(process);
 }
 
 Vorsel::Vorsel() : environment(QProcessEnvironment::systemEnvironment())
@@ -276,7 +203,8 @@ void runRow(int lastOctet, const QStringList &wrapper)
     }
     Simulator simulator;
     QVERIFY(simulator.start(simulatorArguments));
-    const QString target = lastOctet == onPty ? simulator.pty : address(lastOctet);
+    const QString target = lastOctet == onPty ? QString::fromLocal8Bit(simulator.readiness("pty"))
+                                              : address(lastOctet);
 
     Vorsel vorsel;
     vorsel.wrapper = wrapper;

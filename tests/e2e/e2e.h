@@ -5,14 +5,14 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <functional>
+#include "simulatorprocess.h"
 
 // The real vorsel against vorsel-sim. Most tests are tables of rows: vorsel's arguments, a
 // script of steps, the messages the unit must have received and the exit status.
 namespace e2e {
 
 // Only against hangs; a working run never nears it.
-constexpr int boundMs = 20000;
+constexpr int boundMs = simulatorBoundMs;
 // The row target for a pty as the serial port, in place of the last octet of 127.0.0.N.
 constexpr int onPty = 0;
 
@@ -28,23 +28,13 @@ QByteArray frame(int node, const QByteArray &message);
 // A frame as reports show it: without SOH and CR.
 QByteArray printable(const QByteArray &frame);
 constexpr bool sanitized = SANITIZED_BUILD != 0;
-// Another run of these tests, from another build tree, may hold an address for a while: tries
-// to listen until that has passed.
-bool listenWhenFree(const std::function<bool()> &listen);
 
-// vorsel-sim, steered through control lines on its standard input.
-class Simulator
+class Simulator : public SimulatorProcess
 {
 public:
-    ~Simulator();
-    // Waits for "ready", and while another run holds the address, for it to become free.
-    bool start(const QStringList &arguments);
-    QByteArray control(const QByteArray &line);
     bool steer(const QByteArray &line) { return control(line).startsWith("ok"); }
     // Every byte vorsel sent so far.
     QByteArray received() { return QByteArray::fromHex(control("received").mid(3)); }
-    QString pty;
-    QProcess process;
 };
 
 class Vorsel

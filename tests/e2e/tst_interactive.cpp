@@ -125,9 +125,7 @@ void InteractiveTest::lineWithoutLink()
     const int reuse = 1;
     QVERIFY(inet_pton(AF_INET, qPrintable(e2e::address(21)), &address.sin_addr) == 1 &&
             setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) == 0);
-    QVERIFY(e2e::listenWhenFree([&]() {
-        return ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    }));
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
     QTcpServer unit;
     QVERIFY(::listen(listener, 0) == 0 && unit.setSocketDescriptor(listener));
     // Takes the next connection off the queue, and no other.

@@ -183,8 +183,7 @@ void OneShotTest::commandLine()
     QFETCH(QByteArray, error);
 
     QTcpServer unit;
-    QVERIFY(
-        e2e::listenWhenFree([&]() { return unit.listen(QHostAddress(e2e::address(12)), 7090); }));
+    QVERIFY(unit.listen(QHostAddress(e2e::address(12)), 7090));
     e2e::Vorsel vorsel;
     QVERIFY(vorsel.start(QStringList{"--target", e2e::address(12)} + arguments.split(' ')));
     QVERIFY(vorsel.finish());

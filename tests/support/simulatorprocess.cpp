@@ -1,0 +1,59 @@
+#include "simulatorprocess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+QString ownLoopbackAddress(int lastOctet)
+{
+    static const qint64 block = QCoreApplication::applicationPid() % (254 * 254);
+    return QStringLiteral("127.%1.%2.%3").arg(1 + block / 254).arg(1 + block % 254).arg(lastOctet);
+}
+
+SimulatorProcess::~SimulatorProcess()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (!process.waitForFinished(simulatorBoundMs)) {
+            process.kill();
+            process.waitForFinished(simulatorBoundMs);
+        }
+    }
+}
+
+bool SimulatorProcess::start(const QStringList &arguments)
+{
+    process.start(QStringLiteral(SIMULATOR_PROGRAM), arguments);
+    for (QByteArray line = readLine(); !line.isNull(); line = readLine()) {
+        if (line == "ready") {
+            return true;
+        }
+        ready.insert(line.left(line.indexOf(' ')), line.mid(line.indexOf(' ') + 1));
+    }
+    qWarning("vorsel-sim did not get ready: %s", process.readAllStandardError().constData());
+    return false;
+}
+
+QByteArray SimulatorProcess::control(const QByteArray &line)
+{
+    process.write(line + '\n');
+    return readLine();
+}
+
+bool SimulatorProcess::quit()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.write("quit\n");
+        process.waitForFinished(simulatorBoundMs);
+    }
+    return process.state() == QProcess::NotRunning &&
+           process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 &&
+           process.readAllStandardError().isEmpty();
+}
+
+QByteArray SimulatorProcess::readLine()
+{
+    const QDeadlineTimer deadline(simulatorBoundMs);
+    while (!process.canReadLine() && process.waitForReadyRead(int(deadline.remainingTime()))) {
+    }
+    return process.canReadLine() ? process.readLine().chopped(1) : QByteArray();
+}
