@@ -33,11 +33,6 @@ private slots:
     void humanReadable();
     void invalidAnswers_data();
     void invalidAnswers();
-    void levelThreeIsLevelZero();
-    void rawLevels_data();
-    void rawLevels();
-    void errorAbort_data();
-    void errorAbort();
     void responseTooLongIsKeptBounded();
     void reception_data();
     void reception();
@@ -49,65 +44,16 @@ void ReportingTest::humanReadable_data()
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<QByteArray>("output");
 
-    // Tag pages.
-    QTest::newRow("pages 1 and 2")
-        << commandFrame(0, 0x0100, "0000000C")
-        << responseFrame(0, 0x00, "0123456789ABCDEFFEDCBA9876543210")
-        << QByteArray(" 1: 01 23 45 67 89 AB CD EF\n 2: FE DC BA 98 76 54 32 10\n");
-    QTest::newRow("pages 1 and 17 take the data in page order")
-        << commandFrame(1, 0x0100, "00040004")
-        << responseFrame(1, 0x00, "11111111111111112222222222222222")
-        << QByteArray(" 1: 11 11 11 11 11 11 11 11\n17: 22 22 22 22 22 22 22 22\n");
-
-    // Text as received.
-    QTest::newRow("model number") << commandFrame(1, 0x1401) << responseFrame(1, 0x00, "V640-SIM01")
-                                  << QByteArray("V640-SIM01\n");
-
-    // Numbers and words.
-    QTest::newRow("firmware 0209")
-        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "0209") << QByteArray("2.09\n");
+    // What the end-to-end rows, which show each operation's form, leave out.
     QTest::newRow("firmware 0110")
         << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "0110") << QByteArray("1.16\n");
-    QTest::newRow("MAC address") << commandFrame(0, 0x1403)
-                                 << responseFrame(0, 0x00, "001122AABBCC")
-                                 << QByteArray("00:11:22:AA:BB:CC\n");
-    QTest::newRow("IP in ROM, no range check")
-        << commandFrame(0, 0x1413) << responseFrame(0, 0x00, "999010000001")
-        << QByteArray("999.10.0.1\n");
-    QTest::newRow("DIP switch 02")
-        << commandFrame(0, 0x1410) << responseFrame(0, 0x00, "02") << QByteArray("enabled\n");
     QTest::newRow("memory 00") << commandFrame(0, 0x1420) << responseFrame(0, 0x00, "00")
                                << QByteArray("error\n");
-    QTest::newRow("antenna 01") << commandFrame(0, 0x1421) << responseFrame(0, 0x00, "01")
-                                << QByteArray("correctly\n");
     QTest::newRow("last command 7F") << commandFrame(0, 0x15) << responseFrame(0, 0x00, "7F")
                                      << QByteArray("command code: 7f\n");
-    QTest::newRow("last command A300") << commandFrame(0, 0x15) << responseFrame(0, 0x00, "A300")
-                                       << QByteArray("command code: a300\n");
-    QTest::newRow("history") << commandFrame(0, 0x16) << responseFrame(0, 0x00, "000A00090001")
-                             << QByteArray(
-                                    "     total:    10\nsuccessful:     9\n    failed:     1\n");
-    QTest::newRow("noise 07") << commandFrame(0, 0x40) << responseFrame(0, 0x00, "07")
-                              << QByteArray(" 7\n");
-
-    // Commands without a form of their own.
-    QTest::newRow("write") << commandFrame(0, 0x0200, "000000040123456789ABCDEF")
-                           << responseFrame(0, 0x00) << QByteArray("OK: \n");
+    // A code that no operation sends, typed in interactive mode.
     QTest::newRow("code not in the table")
         << rawResponse("99") << responseFrame(0, 0x00, "1") << QByteArray("OK: 1\n");
-    QTest::newRow("nak shows the whole printable response")
-        << commandFrame(1, 0x12) << responseFrame(1, 0x00, "ABC")
-        << QByteArray("last response: 0100ABC") + responseFrame(1, 0x00, "ABC").mid(8, 2) + "\n";
-
-    // Error ends.
-    QTest::newRow("error end to a read")
-        << commandFrame(0, 0x0100, "0000000C") << responseFrame(0, 0x14) << QByteArray("NG: 14\n");
-    QTest::newRow("error end 7B is lower case")
-        << commandFrame(0, 0x1401) << responseFrame(1, 0x7B) << QByteArray("NG: 7b\n");
-    QTest::newRow("code not in the response table")
-        << commandFrame(0, 0x1401) << rawResponse("XY") << QByteArray("NG: ffffffffffffffff\n");
-    QTest::newRow("not a frame") << commandFrame(0, 0x1401) << QByteArray("00\n12\r")
-                                 << QByteArray("NG: ffffffffffffffff\n");
 }
 
 void ReportingTest::humanReadable()
@@ -184,75 +130,6 @@ void ReportingTest::invalidAnswers()
     QCOMPARE(probe.report(command, response, 1, true), text + '\n');
     QCOMPARE(probe.exitStatus(), formOnly ? ConsoleApplicationMain::NoError
                                           : ConsoleApplicationMain::V640ResponseError);
-}
-
-void ReportingTest::levelThreeIsLevelZero()
-{
-    const QByteArray command = commandFrame(0, 0x16);
-    const QByteArray response = responseFrame(0, 0x00, "000A00090001");
-    ControllerProbe probe;
-    const QByteArray levelZero = probe.report(command, response, 0);
-    QVERIFY(levelZero.count('\n') == 3);
-    QCOMPARE(probe.report(command, response, 3), levelZero);
-}
-
-void ReportingTest::rawLevels_data()
-{
-    QTest::addColumn<int>("level");
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<QByteArray>("response");
-    QTest::addColumn<QByteArray>("output");
-
-    const QByteArray addressedCommand = commandFrame(1, 0x1401);
-    const QByteArray addressedResponse = responseFrame(1, 0x00, "V640-SIM01");
-    const QByteArray addressedResponseText = addressedResponse.mid(1, addressedResponse.size() - 2);
-
-    QTest::newRow("1: addressed keeps node and FCS")
-        << 1 << addressedCommand << addressedResponse << addressedResponseText + '\n';
-    QTest::newRow("1: not a frame is an empty line")
-        << 1 << commandFrame(0, 0x1401) << QByteArray("00\x80\r") << QByteArray("\n");
-    QTest::newRow("2: command, TAB, response")
-        << 2 << addressedCommand << addressedResponse
-        << QByteArray("01140105\t") + addressedResponseText + '\n';
-    QTest::newRow("2: SOH inside the response stays") << 2 << commandFrame(0, 0x10, "AB")
-                                                      << QByteArray("00A\x01"
-                                                                    "B\r")
-                                                      << QByteArray("10AB\t00A\x01"
-                                                                    "B\n");
-}
-
-void ReportingTest::rawLevels()
-{
-    QFETCH(int, level);
-    QFETCH(QByteArray, command);
-    QFETCH(QByteArray, response);
-    ControllerProbe probe;
-    QTEST(probe.report(command, response, level), "output");
-}
-
-// With error-abort: the report is printed first, then the run ends with 2, or goes on.
-void ReportingTest::errorAbort_data()
-{
-    QTest::addColumn<QByteArray>("response");
-    QTest::addColumn<int>("level");
-    QTest::addColumn<int>("exitStatus");
-
-    const int responseError = ConsoleApplicationMain::V640ResponseError;
-    QTest::newRow("error end, level 1") << responseFrame(0, 0x72) << 1 << responseError;
-    QTest::newRow("error end, level 0") << responseFrame(1, 0x14) << 0 << responseError;
-    QTest::newRow("not a frame") << QByteArray("00\t\r") << 1 << responseError;
-    QTest::newRow("normal end") << responseFrame(0, 0x00, "V640") << 2
-                                << int(ConsoleApplicationMain::NoError);
-}
-
-void ReportingTest::errorAbort()
-{
-    QFETCH(QByteArray, response);
-    QFETCH(int, level);
-    ControllerProbe probe;
-    const QByteArray output = probe.report(commandFrame(0, 0x1401), response, level, true);
-    QVERIFY(output.endsWith('\n'));
-    QTEST(int(probe.exitStatus()), "exitStatus");
 }
 
 void ReportingTest::responseTooLongIsKeptBounded()
