@@ -21,17 +21,6 @@
 // Generous: it only keeps a broken simulator from hanging a test.
 constexpr int waitMs = 20000;
 
-// SOH, two node digits, the message, its FCS (xor of node digits and message), CR.
-inline QByteArray addressed(int node, const QByteArray &message)
-{
-    const QByteArray body = QByteArray::number(node).rightJustified(2, '0') + message;
-    char fcs = 0;
-    for (const char c : body) {
-        fcs ^= c;
-    }
-    return '\x01' + body + QByteArray(1, fcs).toHex().toUpper() + '\r';
-}
-
 class Link
 {
     Q_DISABLE_COPY(Link)
@@ -100,8 +89,6 @@ public:
     }
     // Only for checks that something stays out: no byte comes within the time.
     bool quietFor(int ms) { return buffer.isEmpty() && !receive(ms); }
-    // The simulator ended the connection without sending anything first.
-    bool closedByPeer() { return !receive(waitMs) && ended && buffer.isEmpty(); }
 
 private:
     bool ready(short events, int ms)
@@ -113,13 +100,11 @@ private:
     {
         char bytes[65536];
         const ssize_t count = ready(POLLIN, ms) ? ::read(fd, bytes, sizeof bytes) : -1;
-        ended = count == 0 || (count < 0 && errno == ECONNRESET);
         buffer.append(bytes, static_cast<int>(qMax<ssize_t>(count, 0)));
         return count > 0;
     }
     int fd = -1;
     QByteArray buffer;
-    bool ended = false;
 };
 
 class Sim

@@ -55,8 +55,8 @@ private slots:
         QCOMPARE(sim.control("set model V640-STDIN"), QByteArray("ok"));
         QCOMPARE(program.exchange("12"), model);
         sim.process.closeWriteChannel();
-        serial.send(addressed(1, "1401"));
-        QCOMPARE(serial.readUntil(), addressed(1, "00V640-STDIN"));
+        serial.send("\00101140105\r");
+        QCOMPARE(serial.readUntil(), QByteArray("\0010100V640-STDIN0C\r"));
         Link control(sim.ready.value("control"));
         QCOMPARE(control.exchange("flood 5000000", "\n"), QByteArray("ok\n"));
         Link flooded(sim.ready.value("tcp"));
@@ -88,6 +88,8 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(malformed) == malformed.size());
         file.close();
         QVERIFY(mkfifo(qPrintable(fifo), 0600) == 0);
+        QFile big(path("big.state"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.write('#' + QByteArray(70000, ' ')) > 0);
         // A device of its own where the test may make one: the old fault replaced it.
         if (mknod(qPrintable(path("null")), S_IFCHR | 0666, makedev(1, 3)) == 0) {
             device = path("null");
@@ -109,6 +111,7 @@ private slots:
         row("state: a device", "--pty --state " + device, "", "not a regular file");
         row("state: a FIFO", "--pty --state " + fifo, "", "not a regular file");
         row("state: an endless device", "--pty --state /dev/zero", "", "not a regular file");
+        row("state: larger than any state", "--pty --state " + big.fileName(), "", "more than");
         // Quoted, what is not printable is escaped.
         row("state: malformed", "--pty --state " + kept, "", "line 4: unknown field \\x01\\xFF\n");
         row("state that cannot be saved", "--pty --state ro/unit.state", "", "cannot save",
