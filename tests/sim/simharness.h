@@ -65,9 +65,9 @@ public:
         }
     }
     // Bytes up to and including `end`; nothing when they did not all come in time.
-    QByteArray readUntil(const QByteArray &end = "\r")
+    QByteArray readUntil(const QByteArray &end = "\r", int ms = waitMs)
     {
-        const QDeadlineTimer deadline(waitMs);
+        const QDeadlineTimer deadline(ms);
         while (!buffer.contains(end) && receive(static_cast<int>(deadline.remainingTime()))) {
         }
         return readCount(buffer.contains(end) ? buffer.indexOf(end) + end.size() : 0);
@@ -150,10 +150,16 @@ public:
         return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QByteArray errors() { return errorText += process.readAllStandardError(); }
-    // The most memory it held resident so far, in kibibytes.
-    qint64 peakResidentKib()
+    // The most memory it held resident, in kibibytes, since the peak was last restarted from
+    // what it holds (where the system allows it).
+    qint64 peakResidentKib(bool restart = false)
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        const QString proc = QStringLiteral("/proc/%1/").arg(process.processId());
+        QFile references(proc + "clear_refs");
+        if (restart && references.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            references.write("5");
+        }
+        QFile status(proc + "status");
         const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
         const int start = text.indexOf("VmHWM:") + 6;
         return text.mid(start, text.indexOf(" kB", start) - start).trimmed().toLongLong();

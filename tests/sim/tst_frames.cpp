@@ -177,7 +177,7 @@ private slots:
         QVERIFY(!overPty || pty.open(sim.ready.value("pty")));
         Link &link = overPty ? pty : program;
         QVERIFY(control.isEmpty() || sim.control(control) == "ok");
-        const qint64 before = sim.peakResidentKib();
+        const qint64 before = sim.peakResidentKib(true);
         const int step = pieceSize > 0 ? pieceSize : sent.size();
         for (int position = 0; position < sent.size(); position += step) {
             link.send(sent.mid(position, step));
