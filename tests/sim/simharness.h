@@ -46,7 +46,11 @@ public:
                ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
                fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
     }
-    void close() { ::close(std::exchange(fd, -1)); }
+    void close()
+    {
+        ::close(std::exchange(fd, -1));
+        buffer.clear();
+    }
     QByteArray slave()
     {
         char name[128];
