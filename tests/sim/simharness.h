@@ -121,15 +121,13 @@ public:
     // namespaces.
     bool start(const QString &options, const QString &wrapper = QString())
     {
-        const QStringList arguments = options.split(' ', Qt::SkipEmptyParts);
-        if (wrapper.isEmpty()) {
-            process.start(VORSEL_SIM_PATH, arguments);
-        } else {
-            process.start("unshare",
-                          QStringList{"-rmn", "sh", "-c", wrapper + R"( && exec "$0" "$@")",
-                                      VORSEL_SIM_PATH} +
-                              arguments);
+        QStringList arguments = options.split(' ', Qt::SkipEmptyParts);
+        if (!wrapper.isEmpty()) {
+            arguments.prepend(VORSEL_SIM_PATH);
+            arguments =
+                QStringList{"-rmn", "sh", "-c", wrapper + R"( && exec "$0" "$@")"} + arguments;
         }
+        process.start(wrapper.isEmpty() ? VORSEL_SIM_PATH : "unshare", arguments);
         QByteArray line;
         while (!(line = outputLine()).isEmpty() && line != "ready") {
             ready.insert(line.left(line.indexOf(' ')), line.mid(line.indexOf(' ') + 1));
