@@ -1,100 +1,206 @@
 #ifndef VORSEL_TESTS_SIM_SIMHARNESS_H
 #define VORSEL_TESTS_SIM_SIMHARNESS_H
 
+// The built vorsel-sim as a subprocess, and the program's end of its links.
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 #include <utility>
 
 // Generous: it only keeps a broken simulator from hanging a test.
 constexpr int waitMs = 20000;
-const QByteArray ok = "ok";
 
-// SOH, two node digits, the message, its FCS (xor of node digits and message), CR.
-QByteArray addressed(int node, const QByteArray &message);
-
-// The program's end of a link: a plain TCP socket or a pty.
 class Link
 {
     Q_DISABLE_COPY(Link)
 
 public:
-    Link() = default;
-    explicit Link(const QByteArray &target) { open(target); }
+    explicit Link(const QByteArray &target = QByteArray()) { open(target); }
     ~Link() { close(); }
-    // Connects to "ADDRESS:PORT", or opens the slave end of a pty (a path).
-    bool open(const QByteArray &target);
-    // A pty of its own, for the simulator to use as its serial device: the slave end's path.
-    QByteArray openPtyMaster();
-    // Closing -1 does nothing.
-    void close() { ::close(std::exchange(fd, -1)); }
-    void send(const QByteArray &bytes);
-    // Bytes up to and including `end`; nothing when it did not come in time.
-    QByteArray readUntil(const QByteArray &end = "\r", int ms = waitMs);
-    // `count` bytes, fewer when they did not come in time.
-    QByteArray readCount(int count);
-    QByteArray exchange(const QByteArray &message)
+    // Connects to "ADDRESS:PORT", or opens the slave end of a pty (a path), which the simulator
+    // sets raw itself, dropping what an earlier test left unread. "/dev/ptmx" gives a pty of its
+    // own, whose slave end slave() names.
+    bool open(const QByteArray &target)
     {
-        send(message + '\r');
-        return readUntil();
+        close();
+        if (!target.contains(':')) {
+            fd = ::open(target.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            return fd >= 0 && tcflush(fd, TCIOFLUSH) == 0;
+        }
+        std::signal(SIGPIPE, SIG_IGN);
+        const int colon = target.lastIndexOf(':');
+        sockaddr_in address{AF_INET, htons(target.mid(colon + 1).toUShort()), {}, {}};
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        return inet_pton(AF_INET, target.left(colon).constData(), &address.sin_addr) == 1 &&
+               ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+               fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
+    }
+    void close()
+    {
+        ::close(std::exchange(fd, -1));
+        buffer.clear();
+    }
+    QByteArray slave()
+    {
+        char name[128];
+        return unlockpt(fd) == 0 && ptsname_r(fd, name, sizeof name) == 0 ? name : "";
+    }
+    // Gives up when the simulator takes nothing for a long time or drops the link.
+    void send(const QByteArray &bytes)
+    {
+        for (qint64 sent = 0; sent < bytes.size() && ready(POLLOUT, waitMs);) {
+            const ssize_t written =
+                ::write(fd, bytes.constData() + sent, static_cast<size_t>(bytes.size() - sent));
+            if (written < 0 && errno != EAGAIN) {
+                return;
+            }
+            sent += qMax<ssize_t>(written, 0);
+        }
+    }
+    // Bytes up to and including `end`; nothing when they did not all come in time.
+    QByteArray readUntil(const QByteArray &end = "\r", int ms = waitMs)
+    {
+        const QDeadlineTimer deadline(ms);
+        while (!buffer.contains(end) && receive(static_cast<int>(deadline.remainingTime()))) {
+        }
+        return readCount(buffer.contains(end) ? buffer.indexOf(end) + end.size() : 0);
+    }
+    // `count` bytes, fewer when they did not come in time.
+    QByteArray readCount(int count)
+    {
+        const QDeadlineTimer deadline(waitMs);
+        while (buffer.size() < count && receive(static_cast<int>(deadline.remainingTime()))) {
+        }
+        const QByteArray bytes = buffer.left(count);
+        buffer.remove(0, bytes.size());
+        return bytes;
+    }
+    QByteArray exchange(const QByteArray &message, const QByteArray &end = "\r")
+    {
+        send(message + end);
+        return readUntil(end);
     }
     // Only for checks that something stays out: no byte comes within the time.
     bool quietFor(int ms) { return buffer.isEmpty() && !receive(ms); }
-    // The simulator ended the connection without sending anything first.
-    bool closedByPeer() { return !receive(waitMs) && ended && buffer.isEmpty(); }
-    int fd = -1;
 
 private:
-    bool receive(int ms);
+    bool ready(short events, int ms)
+    {
+        pollfd descriptor{fd, events, 0};
+        return poll(&descriptor, 1, ms) > 0;
+    }
+    bool receive(int ms)
+    {
+        char bytes[65536];
+        const ssize_t count = ready(POLLIN, ms) ? ::read(fd, bytes, sizeof bytes) : -1;
+        buffer.append(bytes, static_cast<int>(qMax<ssize_t>(count, 0)));
+        return count > 0;
+    }
+    int fd = -1;
     QByteArray buffer;
-    bool ended = false;
 };
 
-// What answersBeforeMarker() gives when the marker frame got no answer.
-const QByteArray noMarker = "(no answer to the marker frame)";
-// Sends the bytes (in pieces with pauses when pieceSize > 0), then a marker frame, and returns
-// the answers that came before the marker's.
-QByteArray answersBeforeMarker(Link &link, const QByteArray &bytes, int pieceSize = 0);
-
-// The built simulator as a subprocess.
 class Sim
 {
 public:
     ~Sim() { finish(); }
     // Starts it with the options (separated by spaces) and waits for "ready"; false when it
-    // ended first or did not get ready in time; a TCP address in use is tried again for a
-    // while. A wrapper is a shell command that runs first, as root of private user, mount and
-    // network namespaces.
-    bool start(const QString &options, const QString &wrapper = QString(),
-               bool retryWhenBusy = true);
-    // Whether wrappers can run here.
+    // ended first. Every test port is chosen by the system (port 0), so none is ever busy. A
+    // wrapper is a shell command that runs first, as root of private user, mount and network
+    // namespaces.
+    bool start(const QString &options, const QString &wrapper = QString())
+    {
+        QStringList arguments = options.split(' ', Qt::SkipEmptyParts);
+        if (!wrapper.isEmpty()) {
+            arguments.prepend(VORSEL_SIM_PATH);
+            arguments =
+                QStringList{"-rmn", "sh", "-c", wrapper + R"( && exec "$0" "$@")"} + arguments;
+        }
+        process.start(wrapper.isEmpty() ? VORSEL_SIM_PATH : "unshare", arguments);
+        QByteArray line;
+        while (!(line = outputLine()).isEmpty() && line != "ready") {
+            ready.insert(line.left(line.indexOf(' ')), line.mid(line.indexOf(' ') + 1));
+        }
+        return line == "ready";
+    }
     static bool namespacesWork() { return QProcess::execute("unshare", {"-rmn", "true"}) == 0; }
-    // A readiness line by its first word: "tcp" gives "127.0.0.100:7090".
-    QByteArray ready(const QByteArray &key) const { return lines.value(key); }
-    // One line on the --control port, or on standard input, and its reply.
-    QByteArray control(const QByteArray &line);
-    QByteArray input(const QByteArray &line)
+    // One line on standard input, and its reply.
+    QByteArray control(const QByteArray &line)
     {
         process.write(line + '\n');
         return outputLine();
     }
     // The exit status once it ended after the signal (0: none); -1 for a crash or no end in time.
-    int stop(int signalNumber = 0);
+    int stop(int signalNumber = 0)
+    {
+        if (process.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        }
+        const bool ended =
+            process.state() == QProcess::NotRunning || process.waitForFinished(waitMs);
+        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
     QByteArray errors() { return errorText += process.readAllStandardError(); }
-    // The most memory it held resident so far, in kibibytes.
-    qint64 peakResidentKib();
+    // The most memory it held resident, in kibibytes, since the peak was last restarted from
+    // what it holds (where the system allows it).
+    qint64 peakResidentKib(bool restart = false)
+    {
+        const QString proc = QStringLiteral("/proc/%1/").arg(process.processId());
+        QFile references(proc + "clear_refs");
+        if (restart && references.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            references.write("5");
+        }
+        QFile status(proc + "status");
+        const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
+        const int start = text.indexOf("VmHWM:") + 6;
+        return text.mid(start, text.indexOf(" kB", start) - start).trimmed().toLongLong();
+    }
+    // Whether its peak grew by less than 16 MiB since it was `before` (which must be known).
+    // Not judged under AddressSanitizer, which keeps freed buffers resident for a while.
+    bool grewLittleSince(qint64 before)
+    {
+#ifdef __SANITIZE_ADDRESS__
+        return before > 0;
+#else
+        return before > 0 && peakResidentKib() - before < 16 * 1024;
+#endif
+    }
     // Fails the running test unless it ends with 0 on SIGTERM (if still running) and printed
     // no sanitizer report.
-    void finish();
-    QList<QByteArray> order;
+    void finish()
+    {
+        if (std::exchange(finished, true)) {
+            return;
+        }
+        QVERIFY2(process.state() == QProcess::NotRunning || stop(SIGTERM) == 0,
+                 errors().constData());
+        QVERIFY2(!errors().contains("Sanitizer") && !errors().contains("runtime error:"),
+                 errors().constData());
+    }
+    // Readiness lines by their first word: "tcp" gives "127.0.0.100:38529".
+    QMap<QByteArray, QByteArray> ready;
     QProcess process;
 
 private:
-    QByteArray outputLine();
-    QMap<QByteArray, QByteArray> lines;
-    Link controlLink;
+    QByteArray outputLine()
+    {
+        const QDeadlineTimer deadline(waitMs);
+        while (!process.canReadLine() &&
+               process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+        }
+        return process.readLine().trimmed();
+    }
     QByteArray errorText;
     bool finished = false;
 };

@@ -1,59 +1,33 @@
-// Frame handling over each transport: which frames are answered, in which form, and how a byte
-// stream becomes frames; start-up lines, the ways the simulator ends and its start-up errors.
-// Bad input from programs and control clients: the simulator survives it and serves on.
+// Exchanges with one simulator, steered through its standard input between them: how a byte
+// stream becomes frames, bad input, each fault mode, what commands change and how the unit
+// answers those it refuses. Each command's normal answer is left to the end-to-end tests.
 #include "simharness.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFileInfo>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
-
-#include <csignal>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include <numeric>
+#include <tuple>
 
 namespace {
 
-const QByteArray model = "00V640-SIM01";
-
-void row(const char *name, const QString &options, int pieceSize, const QByteArray &sent,
-         const QByteArray &answers)
+// The whole tag as "get tag" gives it, byte n holding n, with `hex` put in at byte address
+// `address`.
+QByteArray tagWith(int address, const QByteArray &hex)
 {
-    QTest::newRow(name) << options << false << pieceSize << sent << answers;
+    QByteArray bytes(8 * 17, '\0');
+    std::iota(bytes.begin(), bytes.end(), 0);
+    return bytes.toHex().toUpper().replace(2 * address, hex.size(), hex);
 }
 
-void row(const char *name, const QString &options, const QByteArray &quitOn, int signalNumber,
-         const QByteArray &message = QByteArray(), const QString &wrapper = QString())
-{
-    QTest::newRow(name) << options << quitOn << signalNumber << message << wrapper;
-}
+const QByteArray tag = tagWith(0, "");
+const QByteArray tagField = "tag " + tag;
+const QByteArray model = "00V640-SIM01\r";
+const QByteArray tagWrite = "0300000000045555555555555555\r";
+const QByteArray readPage1 = "010000000004\r";
 
-// Frames of random bytes, each with a byte outside the frame characters; each gets error 14.
-QByteArray randomFrames()
+void row(const char *name, const QByteArray &control, const QByteArray &sent,
+         const QByteArray &expected, const QByteArray &field = tagField, bool overPty = false,
+         int pieceSize = 0)
 {
-    QByteArray bytes(200 * 100, '\0');
-    QRandomGenerator(640).fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
-    QByteArray frames;
-    for (int start = 0; start < bytes.size(); start += 100) {
-        frames += 'Z' + bytes.mid(start, 100).replace('\r', '\x80') + "\x80\r";
-    }
-    return frames;
-}
-
-void addAnswerColumns()
-{
-    QTest::addColumn<QString>("options");
-    QTest::addColumn<bool>("overPty");
-    QTest::addColumn<int>("pieceSize");
-    QTest::addColumn<QByteArray>("sent");
-    QTest::addColumn<QByteArray>("answers");
-}
-
-void inputRow(const char *name, bool overPty, const QByteArray &sent, const QByteArray &answers,
-              int pieceSize = 0)
-{
-    QTest::newRow(name) << QString() << overPty << pieceSize << sent << answers;
+    QTest::newRow(name) << control << sent << expected << field << overPty << pieceSize;
 }
 
 } // namespace
@@ -61,288 +35,165 @@ void inputRow(const char *name, bool overPty, const QByteArray &sent, const QByt
 class FrameTest : public QObject
 {
     Q_OBJECT
-    QTemporaryDir directory;
-    const QString link = directory.filePath(QStringLiteral("link"));
-    QFile kept{directory.filePath(QStringLiteral("file"))};
-    const QString fifo = directory.filePath(QStringLiteral("fifo"));
-    const QString heldLink = directory.filePath(QStringLiteral("held-link"));
-    const QString heldState = directory.filePath(QStringLiteral("held.state"));
-    QString device = QStringLiteral("/dev/null");
+    Sim sim;
+    Link program;
 
 private slots:
-    // Options, TCP or the pty, the bytes sent (in pieces of pieceSize), the answers before a
-    // marker frame; then the simulator serves on, never having grown much.
-    void answers_data()
+    // The control language first: every fault given at start; switched off one by one, on again
+    // by control lines, all off at once; lines it refuses change nothing, and one too long for it
+    // does not hold up the next. For the faults that only the end-to-end tests switch on (delay,
+    // split, close over TCP, bad byte, trailing, send) this is all that is left here.
+    void initTestCase()
     {
-        addAnswerColumns();
-        row("addressed to node 31", "--node 31", 0, addressed(31, "1401"), addressed(31, model));
-        row("addressed to another node", "", 0, addressed(2, "1401"), "");
-        row("lower-case FCS", "", 0, addressed(1, "10Z").replace("5A\r", "5a\r"), "");
-        row("wrong FCS", "", 0, addressed(1, "10Z").replace("5A\r", "5B\r"), "");
-        row("too short for node and FCS", "", 0, '\x01' + QByteArray("01\r"), "");
-        row("one byte at a time", "", 1, addressed(1, "1401"), addressed(1, model));
-        row("three frames at once", "", 0, "10A\r10B\r" + addressed(1, "10C"),
-            "00A\r00B\r" + addressed(1, "00C"));
-        row("CR LF line ends, lone CR", "", 0, "10A\r\n\r10B\r\n", "00A\r00B\r");
-        row("largest frame, parameter too long", "", 0, "10" + QByteArray(275, 'L') + '\r', "14\r");
-    }
-
-    void answers()
-    {
-        QFETCH(QString, options);
-        QFETCH(bool, overPty);
-        QFETCH(int, pieceSize);
-        QFETCH(QByteArray, sent);
-        QFETCH(QByteArray, answers);
-        Sim sim;
-        QVERIFY(sim.start("--listen 127.0.0.100 --port 0 --pty --control 0 " + options));
-        Link program(sim.ready(overPty ? "pty" : "tcp"));
-        const qint64 before = sim.peakResidentKib();
-        QCOMPARE(answersBeforeMarker(program, sent, pieceSize), answers);
-        QCOMPARE(program.exchange("1401"), model + '\r');
-        QVERIFY(before > 0);
-#ifndef __SANITIZE_ADDRESS__
-        // AddressSanitizer keeps freed read buffers resident for a while.
-        QVERIFY(sim.peakResidentKib() - before < 16 * 1024);
-#endif
-        // The latest 8 MiB are kept.
-        const QByteArray received = (sent + "10MARK\r1401\r").right(8 << 20).toHex().toUpper();
-        QCOMPARE(sim.control("received"), "ok " + received);
-    }
-
-    void clientsAreServedOneAfterAnother()
-    {
-        Sim sim;
-        QVERIFY(sim.start("--listen 127.0.0.101"));
-        Link first(sim.ready("tcp"));
-        Link second(sim.ready("tcp"));
-        second.send("10SECOND\r");
-        QCOMPARE(first.exchange("10FIRST"), QByteArray("00FIRST\r"));
-        QVERIFY(second.quietFor(300));
-        first.close();
-        QCOMPARE(second.readUntil(), QByteArray("00SECOND\r"));
-    }
-
-    // A link left by a killed run is replaced; the serial device is a pty of the test's own;
-    // the end of standard input ends only that control channel.
-    void readinessLinesAndEveryTransport()
-    {
-        QVERIFY(QFile::link(QStringLiteral("/nonexistent/pts/99"), link));
-        Link serial;
-        const QByteArray device = serial.openPtyMaster();
-        Sim sim;
-        QVERIFY(sim.start("--listen 127.0.0.102 --port 0 --pty --link " + link + " --serial " +
-                          device + " --settings 19200N82 --control 0"));
-        QCOMPARE(sim.order, (QByteArrayList{"tcp", "pty", "link", "serial", "control"}));
-        QVERIFY(sim.ready("tcp").startsWith("127.0.0.102:") && !sim.ready("tcp").endsWith(":0"));
-        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(sim.ready("pty")));
-        QCOMPARE(sim.input("set model V640-STDIN"), ok);
-        sim.process.closeWriteChannel();
-        // Opened twice, as a program opens a serial port: nak has nothing to resend at first.
-        for (const QByteArray nak : {"7E\r", "00V640-STDIN\r"}) {
-            Link program(link.toLocal8Bit());
-            QCOMPARE(program.exchange("12"), nak);
-            QCOMPARE(program.exchange("1401"), QByteArray("00V640-STDIN\r"));
+        const QByteArray on = "ok no-tag=5 delay=50 split=3,20 ignore-every=4 ignore-next=2 "
+                              "close=on bad-byte=on lost-write=on trailing=0A0D";
+        const QByteArray off = "ok no-tag=off delay=0 split=0,0 ignore-every=0 ignore-next=0 "
+                               "close=off bad-byte=off lost-write=off trailing=off";
+        QVERIFY(sim.start("--listen 127.0.0.110 --port 0 --pty --no-tag-for 5 --delay 50 --split "
+                          "3:20 --ignore-every 4 --ignore-next 2 --close --bad-byte --lost-write "
+                          "--trailing 0a0d"));
+        QCOMPARE(sim.control("faults"), on);
+        const QByteArray state = sim.control("state");
+        const QList<std::tuple<QByteArray, QByteArrayList, QByteArray>> steps{
+            {"ok",
+             {"fault no-tag off", "fault delay 0", "fault split 0 0", "fault ignore-every 0",
+              "fault ignore-next 0", "fault close off", "fault bad-byte off",
+              "fault lost-write off", "fault trailing off"},
+             off},
+            {"ok",
+             {"fault no-tag 5", "fault delay 50", "fault split 3 20", "fault ignore-every 4",
+              "fault ignore-next 2", "fault close on", "fault bad-byte on", "fault lost-write on",
+              "fault trailing 0a0d"},
+             on},
+            {"ok", {"fault clear"}, off},
+            {"error",
+             {"respond " + QByteArray(17 << 20, '4'), "", "explode", "fault no-tag yes",
+              "fault delay -1", "fault split 4", "fault trailing ABC", "respond XYZ1", "flood 0",
+              "send 3G", "page 17 0011223344556677", "set firmware 0A09", "set mac 001122aabbcc",
+              "set history 0001 0001"},
+             off}};
+        for (const auto &[reply, lines, faults] : steps) {
+            for (const QByteArray &line : lines) {
+                QVERIFY2(sim.control(line).startsWith(reply), line.left(40).constData());
+            }
+            QCOMPARE(sim.control("faults"), faults);
         }
-        serial.send(addressed(1, "1401"));
-        QCOMPARE(serial.readUntil(), addressed(1, "00V640-STDIN"));
+        QCOMPARE(sim.control("state"), state);
     }
-
-    // How it ends: options, a quit line on the control port or standard input, a signal; for a
-    // start-up error (status 1) a text on standard error. The --link symlink is never left
-    // behind, a file there never touched; no state path but a regular file is read or replaced,
-    // and the state and the link of a simulator that runs are its own.
-    void ends_data()
+    // A connection of its own, so that a row that failed half-way leaves nothing for the next.
+    void init()
     {
-        QTest::addColumn<QString>("options");
-        QTest::addColumn<QByteArray>("quitOn");
-        QTest::addColumn<int>("signalNumber");
-        QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<QString>("wrapper");
-        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("keep") == 4);
-        kept.close();
-        QVERIFY(mkfifo(qPrintable(fifo), 0600) == 0);
-        // A device of its own where the test may make one: the old fault replaced it.
-        if (mknod(qPrintable(directory.filePath("null")), S_IFCHR | 0666, makedev(1, 3)) == 0) {
-            device = directory.filePath("null");
-        }
-        const QString clean = "--listen 127.0.0.103 --pty --link " + link + " --control 0";
-        row("SIGINT", clean, "", SIGINT);
-        row("SIGTERM", clean, "", SIGTERM);
-        row("quit on the control port", clean, "port", 0);
-        row("quit on standard input", clean, "input", 0);
-        row("port in use", "--listen 127.0.0.104", "", 0, "127.0.0.104:7090");
-        row("link to a file", "--pty --link " + kept.fileName(), "", 0, "not a symbolic link");
-        row("host name", "--listen localhost", "", 0, "takes an IP address");
-        row("unknown option", "--pty --turbo", "", 0, "turbo");
-        row("state: a device", "--pty --state " + device, "", 0, "not a regular file");
-        row("state: a FIFO", "--pty --state " + fifo, "", 0, "not a regular file");
-        row("state: an endless device", "--pty --state /dev/zero", "", 0, "not a regular file");
-        row("state that cannot be saved", "--pty --state ro/unit.state", "", 0, "cannot save",
-            "cd " + directory.path() + " && mkdir ro && : >ro/unit.state && mount --bind ro ro " +
-                "&& mount -o remount,bind,ro ro");
-        row("state in use", "--pty --state " + heldState, "", 0, "in use by another");
-        row("link in use", "--pty --link " + heldLink, "", 0, "in use by another");
+        QVERIFY(program.open(sim.ready.value("tcp")));
+        QCOMPARE(sim.control("set tag " + tag), "ok");
+        QCOMPARE(sim.control("clear-received"), "ok");
     }
+    // Nor a fault.
+    void cleanup() { QCOMPARE(sim.control("fault clear"), "ok"); }
+    void cleanupTestCase() { sim.finish(); }
 
-    void ends()
+    // A control line (answered ok), bytes sent over TCP or the pty (in pieces of pieceSize), all
+    // that comes back, a field and its value. Then, with the fault cleared, the unit answers on,
+    // never having grown much, and its record of what it received holds the latest 8 MiB.
+    void exchanges_data()
     {
-        QFETCH(QString, options);
-        QFETCH(QByteArray, quitOn);
-        QFETCH(int, signalNumber);
-        QFETCH(QByteArray, message);
-        QFETCH(QString, wrapper);
-        if (!wrapper.isEmpty() && !Sim::namespacesWork()) {
-            QSKIP("no private namespaces here");
-        }
-        const int status = message.isEmpty() ? 0 : 1;
-        Sim holder;
-        QVERIFY(holder.start("--listen 127.0.0.104 --pty --link " + heldLink + " --state " +
-                             heldState));
-        Sim sim;
-        QCOMPARE(sim.start(options, wrapper, false), status == 0);
-        QCOMPARE(QFileInfo(link).isSymLink() && !sim.order.isEmpty(), status == 0);
-        QVERIFY(quitOn.isEmpty() ||
-                (quitOn == "port" ? sim.control("quit") : sim.input("quit")) == ok);
-        QCOMPARE(sim.stop(signalNumber), status);
-        QVERIFY(!QFileInfo(link).isSymLink() && kept.size() == 4);
-        QVERIFY(!QFileInfo(device).isFile() && !QFileInfo(fifo).isFile());
-        QCOMPARE(QFileInfo(heldLink).symLinkTarget(), QString::fromLocal8Bit(holder.ready("pty")));
-        const QByteArray errors = sim.errors();
-        QVERIFY2(status == 0 ? errors.isEmpty()
-                             : errors.startsWith("vorsel-sim: ") && errors.contains(message),
-                 errors.constData());
-    }
-
-    // Bad input, as rows of answers(): over TCP or the pty, what is sent, the answers to it.
-    void input_data()
-    {
-        addAnswerColumns();
+        QTest::addColumn<QByteArray>("control");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<bool>("overPty");
+        QTest::addColumn<int>("pieceSize");
+        row("addressed, one byte at a time", "", "\00101140105\r", "\0010100V640-SIM011E\r",
+            tagField, false, 1);
+        row("addressed to another node", "", "\00102140106\r", "");
+        row("lower-case FCS", "", "\0010110Z5a\r", "");
+        row("wrong FCS", "", "\0010110Z5B\r", "");
+        row("too short for node and FCS", "", "\00101\r", "");
+        row("three frames at once", "", "10A\r10B\r\0010110C43\r", "00A\r00B\r\0010100C42\r");
+        row("CR LF line ends, lone CR", "", "10A\r\n\r10B\r\n", "00A\r00B\r");
+        row("largest frame, parameter too long", "", "10" + QByteArray(275, 'L') + '\r', "14\r");
         // Had the tail of a long run (here in a later piece) been taken for a frame, it would
         // get an answer.
-        inputRow("oversized", false, "10" + QByteArray(400, 'Y') + '\r', "", 300);
-        inputRow("oversized, addressed", false, addressed(1, "10" + QByteArray(280, 'Y')), "");
-        inputRow("32 MiB without CR", false, QByteArray(32 << 20, 'X') + '\r', "");
-        inputRow("NUL", false, QByteArray("10A\0B\r", 6), "14\r");
-        inputRow("line feed inside", true, "10A\nB\r", "14\r");
-        inputRow("random frames", false, randomFrames(), QByteArray("14\r").repeated(200));
-        inputRow("random frames, pty", true, randomFrames(), QByteArray("14\r").repeated(200));
+        row("oversized", "", "10" + QByteArray(400, 'Y') + '\r', "", tagField, false, 300);
+        row("oversized, addressed", "", "\0010110" + QByteArray(280, 'Y') + "00\r", "");
+        row("32 MiB without CR", "", QByteArray(32 << 20, 'X') + '\r', "");
+        row("NUL", "", QByteArray("10A\0B\r", 6), "14\r");
+        row("line feed inside, pty", "", "10A\nB\r", "14\r", tagField, true);
+
+        // A malformed command is refused for its form first.
+        row("no tag", "fault no-tag on", "1401\r" + readPage1 + "04000011\r01000000000x\r",
+            model + "72\r72\r14\r");
+        row("no tag for 2 commands", "fault no-tag 2", readPage1 + tagWrite + readPage1,
+            "72\r72\r00" + tag.left(16) + '\r');
+        row("lost write", "fault lost-write on", tagWrite + readPage1,
+            "00\r00" + tag.left(16) + '\r');
+        row("ignore the next 2", "fault ignore-next 2", "10A\r" + tagWrite + "10C\r", "00C\r");
+        row("close over a pty", "fault close on", "\00101030000000004555555555555555506\r", "",
+            tagField, true);
+        row("respond once", "respond 3737", "1401\r1401\r", "77" + model);
+        // Far more than the socket buffers hold: control is answered while it goes out.
+        row("flood", "flood 10000000", "1401\r", QByteArray(10000000, 'A'));
+        // The commands answered still read the page as it was; the next one finds it changed.
+        row("arrival after 2 commands", "arrive 2 0 A1A2A3A4A5A6A7A8", readPage1.repeated(2),
+            ("00" + tag.left(16) + '\r').repeated(2), "tag " + tagWith(0, "A1A2A3A4A5A6A7A8"));
+
+        const QByteArray data = "0011223344556677FFEEDDCCBBAA9988";
+        row("read, bit below page 1", "", "010000000002\r", "7B\r");
+        row("read, empty mask", "", "010000000000\r", "7B\r");
+        row("read, lower-case mask", "", "01000000000c\r", "14\r");
+        row("write pages 16, 17", "", "020000060000" + data + '\r', "00\r",
+            "tag " + tagWith(120, data));
+        row("write, data for 1 of 2 pages", "", "020000000018" + data.left(16) + '\r', "14\r");
+        row("same-write", "", "03000007FFFC" + data.left(16) + '\r', "00\r",
+            "tag " + data.left(16).repeated(17));
+        row("byte-write", "", "040006A1A2A3A4\r", "00\r", "tag " + tagWith(6, "A1A2A3A4"));
+        row("byte-write past the end", "", "040087B1B2\r", "7B\r");
+        row("byte-write, odd digits", "", "040000B1B\r", "14\r");
+        row("last command, failed", "", "A300999000000000\r", "9A\r", "last-command A300");
+        row("history, failure", "set history 0000 0000 0000", "99\r", "14\r",
+            "history 0001 0000 0001");
+        row("history, at most FFFF", "set history FFFF FFFE 0001", "10\r", "00\r",
+            "history FFFF FFFF 0001");
+        row("clear history", "set history 0005 0004 0001", "17\r", "00\r",
+            "history 0000 0000 0000");
+        row("web password, too long", "set password x", "A2" + QByteArray(17, 'p') + '\r', "14\r",
+            "password x");
+        row("set IP address", "", "A300010000000001\r", "00\r", "ip-rom 010000000001");
+        row("IP address octet over 255", "set ip-rom 192168001200", "A300256000000001\r", "9A\r",
+            "ip-rom 192168001200");
+        row("IP address with a letter", "set ip-rom 192168001200", "A30019216800120X\r", "14\r",
+            "ip-rom 192168001200");
+        row("code 13", "", "13\r", "7E\r");
+        row("parameter where none belongs", "", "1401X\r", "14\r");
     }
 
-    void input()
+    void exchanges()
     {
-        answers();
-    }
-
-    void clientsLeavingMidFloodOrMidFrameLeaveNothingBehind()
-    {
-        Sim sim;
-        QVERIFY(sim.start("--listen 127.0.0.141 --control 0"));
-        QCOMPARE(sim.control("flood 5000000"), ok);
-        for (const QByteArray &sent : {QByteArray("1401\r"), QByteArray("10PART")}) {
-            Link leaving(sim.ready("tcp"));
-            leaving.send(sent);
-            // The first one leaves while its flood is under way.
-            QVERIFY(sent == "10PART" || leaving.readCount(1) == "A");
-        }
-        Link next(sim.ready("tcp"));
-        QCOMPARE(next.exchange("1401"), QByteArray("00V640-SIM01\r"));
-    }
-
-    // Exposure and bounds: a wrapper first (for an address that is not loopback), the options,
-    // a readiness line it must print, bytes sent and never read on a link it prints, lines on
-    // standard input, and what it must say on standard error. Whatever is sent is more than the
-    // system's buffers hold, so sending ends only when the simulator drops the client. The last
-    // line on standard input shows when all of them have run; meanwhile the unit answers on,
-    // never having grown much.
-    void bounds_data()
-    {
-        QTest::addColumn<QString>("wrapper");
-        QTest::addColumn<QString>("options");
-        QTest::addColumn<QByteArray>("readiness");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QByteArray>("notice");
-        const QString served = "--listen 127.0.0.143 --port 0 --pty --control 0";
-        QTest::newRow("control beside a LAN address")
-            << "ip link set lo up && ip addr add 192.0.2.1/32 dev lo"
-            << "--listen 192.0.2.1 --port 0 --pty --control 0" << QByteArray("control 127.0.0.1:")
-            << QByteArray() << QByteArray() << QByteArray();
-        QTest::newRow("responses never read")
-            << QString() << served << QByteArray("tcp 127.0.0.143:")
-            << ("10" + QByteArray(270, 'E') + '\r').repeated(150000) << QByteArray()
-            << QByteArray("responses unread: dropped");
-        QTest::newRow("replies never read")
-            << QString() << served << QByteArray("control 127.0.0.143:")
-            << QByteArray("state\n").repeated(4000000) << QByteArray()
-            << QByteArray("replies unread: disconnected");
-        QTest::newRow("standard output never read")
-            << QString() << served << QByteArray("pty /dev/") << QByteArray()
-            << QByteArray("state\n").repeated(10000)
-            << QByteArray("not written to standard output");
-    }
-
-    void bounds()
-    {
-        QFETCH(QString, wrapper);
-        QFETCH(QString, options);
-        QFETCH(QByteArray, readiness);
+        QFETCH(QByteArray, control);
         QFETCH(QByteArray, sent);
-        QFETCH(QByteArray, input);
-        QFETCH(QByteArray, notice);
-        if (!wrapper.isEmpty() && !Sim::namespacesWork()) {
-            QSKIP("no private namespaces here");
+        QFETCH(QByteArray, expected);
+        QFETCH(QByteArray, field);
+        QFETCH(bool, overPty);
+        QFETCH(int, pieceSize);
+        Link pty;
+        QVERIFY(!overPty || pty.open(sim.ready.value("pty")));
+        Link &link = overPty ? pty : program;
+        QVERIFY(control.isEmpty() || sim.control(control) == "ok");
+        const qint64 before = sim.peakResidentKib(true);
+        const int step = pieceSize > 0 ? pieceSize : sent.size();
+        for (int position = 0; position < sent.size(); position += step) {
+            link.send(sent.mid(position, step));
+            usleep(pieceSize > 0 ? 5000 : 0);
         }
-        QFile inputFile(directory.filePath(QStringLiteral("input")));
-        QVERIFY(inputFile.open(QIODevice::WriteOnly) &&
-                inputFile.write(input + "set model LATE\n"));
-        inputFile.close();
-        Sim sim;
-        sim.process.setStandardInputFile(inputFile.fileName());
-        QVERIFY(sim.start(options, wrapper));
-        const QByteArray key = readiness.left(readiness.indexOf(' '));
-        QVERIFY2(sim.ready(key).startsWith(readiness.mid(key.size() + 1)),
-                 sim.ready(key).constData());
-        const qint64 before = sim.peakResidentKib();
-        if (!sent.isEmpty()) {
-            Link(sim.ready(key)).send(sent);
-        }
-        Link program(sim.ready("pty"));
-        QByteArray answer;
-        for (const QDeadlineTimer deadline(waitMs);
-             answer != "00LATE\r" && !deadline.hasExpired();) {
-            answer = program.exchange("1401");
-        }
-        QCOMPARE(answer, QByteArray("00LATE\r"));
-        QVERIFY(before > 0);
-#ifndef __SANITIZE_ADDRESS__
-        QVERIFY(sim.peakResidentKib() - before < 16 * 1024);
-#endif
-        QCOMPARE(sim.stop(SIGTERM), 0);
-        QVERIFY2(sim.errors().contains(notice), sim.errors().constData());
-    }
-
-    void badControlLines_data()
-    {
-        QTest::addColumn<QByteArray>("line");
-        for (const char *line : {"", "explode", "fault no-tag yes", "fault delay -1",
-                                 "fault split 4", "fault trailing ABC", "respond XYZ1", "flood 0",
-                                 "send 3G", "page 17 0011223344556677", "set firmware 0A09",
-                                 "set mac 001122aabbcc", "set history 0001 0001"}) {
-            QTest::newRow(line) << QByteArray(line);
-        }
-        QTest::newRow("longer than 16 MiB") << "respond " + QByteArray(17 << 20, '4');
-    }
-
-    void badControlLines()
-    {
-        QFETCH(QByteArray, line);
-        Sim sim;
-        QVERIFY(sim.start("--listen 127.0.0.142 --control 0"));
-        const QByteArray before = sim.control("faults") + sim.control("state");
-        const QByteArray reply = sim.control(line);
-        QVERIFY2(reply.startsWith("error"), reply.constData());
-        QCOMPARE(sim.control("faults") + sim.control("state"), before);
+        // Answered while a response is under way.
+        QCOMPARE(sim.control("get model"), "ok V640-SIM01");
+        QCOMPARE(link.readCount(expected.size()), expected);
+        const int space = field.indexOf(' ');
+        QCOMPARE(sim.control("get " + field.left(space)), "ok " + field.mid(space + 1));
+        QCOMPARE(sim.control("fault clear"), "ok");
+        QCOMPARE(link.exchange("10AFTER"), QByteArray("00AFTER\r"));
+        QVERIFY(sim.grewLittleSince(before));
+        QCOMPARE(sim.control("received"),
+                 "ok " + (sent + "10AFTER\r").right(8 << 20).toHex().toUpper());
     }
 };
 
