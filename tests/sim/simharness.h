@@ -4,9 +4,9 @@
 // The built vorsel-sim as a subprocess, and the program's end of its links.
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QMap>
-#include <QProcess>
 #include <QTest>
+
+#include "simulatorprocess.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -17,9 +17,6 @@
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
-
-// Generous: it only keeps a broken simulator from hanging a test.
-constexpr int waitMs = 20000;
 
 class Link
 {
@@ -59,7 +56,7 @@ public:
     // Gives up when the simulator takes nothing for a long time or drops the link.
     void send(const QByteArray &bytes)
     {
-        for (qint64 sent = 0; sent < bytes.size() && ready(POLLOUT, waitMs);) {
+        for (qint64 sent = 0; sent < bytes.size() && ready(POLLOUT, simulatorBoundMs);) {
             const ssize_t written =
                 ::write(fd, bytes.constData() + sent, static_cast<size_t>(bytes.size() - sent));
             if (written < 0 && errno != EAGAIN) {
@@ -69,7 +66,7 @@ public:
         }
     }
     // Bytes up to and including `end`; nothing when they did not all come in time.
-    QByteArray readUntil(const QByteArray &end = "\r", int ms = waitMs)
+    QByteArray readUntil(const QByteArray &end = "\r", int ms = simulatorBoundMs)
     {
         const QDeadlineTimer deadline(ms);
         while (!buffer.contains(end) && receive(static_cast<int>(deadline.remainingTime()))) {
@@ -79,7 +76,7 @@ public:
     // `count` bytes, fewer when they did not come in time.
     QByteArray readCount(int count)
     {
-        const QDeadlineTimer deadline(waitMs);
+        const QDeadlineTimer deadline(simulatorBoundMs);
         while (buffer.size() < count && receive(static_cast<int>(deadline.remainingTime()))) {
         }
         const QByteArray bytes = buffer.left(count);
@@ -111,36 +108,16 @@ private:
     QByteArray buffer;
 };
 
-class Sim
+class Sim : public SimulatorProcess
 {
 public:
     ~Sim() { finish(); }
-    // Starts it with the options (separated by spaces) and waits for "ready"; false when it
-    // ended first. Every test port is chosen by the system (port 0), so none is ever busy. A
-    // wrapper is a shell command that runs first, as root of private user, mount and network
-    // namespaces.
+    // Every test port is chosen by the system (port 0), so none is ever busy.
     bool start(const QString &options, const QString &wrapper = QString())
     {
-        QStringList arguments = options.split(' ', Qt::SkipEmptyParts);
-        if (!wrapper.isEmpty()) {
-            arguments.prepend(VORSEL_SIM_PATH);
-            arguments =
-                QStringList{"-rmn", "sh", "-c", wrapper + R"( && exec "$0" "$@")"} + arguments;
-        }
-        process.start(wrapper.isEmpty() ? VORSEL_SIM_PATH : "unshare", arguments);
-        QByteArray line;
-        while (!(line = outputLine()).isEmpty() && line != "ready") {
-            ready.insert(line.left(line.indexOf(' ')), line.mid(line.indexOf(' ') + 1));
-        }
-        return line == "ready";
+        return SimulatorProcess::start(options.split(' ', Qt::SkipEmptyParts), wrapper);
     }
     static bool namespacesWork() { return QProcess::execute("unshare", {"-rmn", "true"}) == 0; }
-    // One line on standard input, and its reply.
-    QByteArray control(const QByteArray &line)
-    {
-        process.write(line + '\n');
-        return outputLine();
-    }
     // The exit status once it ended after the signal (0: none); -1 for a crash or no end in time.
     int stop(int signalNumber = 0)
     {
@@ -148,7 +125,7 @@ public:
             ::kill(static_cast<pid_t>(process.processId()), signalNumber);
         }
         const bool ended =
-            process.state() == QProcess::NotRunning || process.waitForFinished(waitMs);
+            process.state() == QProcess::NotRunning || process.waitForFinished(simulatorBoundMs);
         return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QByteArray errors() { return errorText += process.readAllStandardError(); }
@@ -188,19 +165,8 @@ public:
         QVERIFY2(!errors().contains("Sanitizer") && !errors().contains("runtime error:"),
                  errors().constData());
     }
-    // Readiness lines by their first word: "tcp" gives "127.0.0.100:38529".
-    QMap<QByteArray, QByteArray> ready;
-    QProcess process;
 
 private:
-    QByteArray outputLine()
-    {
-        const QDeadlineTimer deadline(waitMs);
-        while (!process.canReadLine() &&
-               process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-        }
-        return process.readLine().trimmed();
-    }
     QByteArray errorText;
     bool finished = false;
 };

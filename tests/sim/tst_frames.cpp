@@ -83,7 +83,7 @@ private slots:
     // A connection of its own, so that a row that failed half-way leaves nothing for the next.
     void init()
     {
-        QVERIFY(program.open(sim.ready.value("tcp")));
+        QVERIFY(program.open(sim.readiness("tcp")));
         QCOMPARE(sim.control("set tag " + tag), "ok");
         QCOMPARE(sim.control("clear-received"), "ok");
     }
@@ -175,7 +175,7 @@ private slots:
         QFETCH(bool, overPty);
         QFETCH(int, pieceSize);
         Link pty;
-        QVERIFY(!overPty || pty.open(sim.ready.value("pty")));
+        QVERIFY(!overPty || pty.open(sim.readiness("pty")));
         Link &link = overPty ? pty : program;
         QVERIFY(control.isEmpty() || sim.control(control) == "ok");
         const qint64 before = sim.peakResidentKib(true);

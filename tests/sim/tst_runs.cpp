@@ -43,11 +43,11 @@ private slots:
         Sim sim;
         QVERIFY(sim.start("--listen 127.0.0.102 --port 0 --pty --link " + link + " --serial " +
                           serial.slave() + " --settings 19200N82 --control 0"));
-        QCOMPARE(sim.ready.value("serial"), serial.slave());
+        QCOMPARE(sim.readiness("serial"), serial.slave());
         // The control channel listens on the --listen address, which is a loopback one.
-        QVERIFY(sim.ready.value("tcp").startsWith("127.0.0.102:") &&
-                sim.ready.value("control").startsWith("127.0.0.102:"));
-        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(sim.ready.value("pty")));
+        QVERIFY(sim.readiness("tcp").startsWith("127.0.0.102:") &&
+                sim.readiness("control").startsWith("127.0.0.102:"));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(sim.readiness("pty")));
         Link program(link.toLocal8Bit());
         QCOMPARE(program.exchange("12"), QByteArray("7E\r"));
         QCOMPARE(program.exchange("1401"), QByteArray("00V640-SIM01\r"));
@@ -56,9 +56,9 @@ private slots:
         serial.send("\00101140105\r");
         QCOMPARE(serial.readUntil(), QByteArray("\0010100V640-STDIN0C\r"));
         QCOMPARE(sim.control("flood 5000000"), QByteArray("ok"));
-        Link flooded(sim.ready.value("tcp"));
-        Link partial(sim.ready.value("tcp"));
-        Link waiting(sim.ready.value("tcp"));
+        Link flooded(sim.readiness("tcp"));
+        Link partial(sim.readiness("tcp"));
+        Link waiting(sim.readiness("tcp"));
         waiting.send("10WAITING\r");
         flooded.send("1401\r");
         QCOMPARE(flooded.readCount(1), QByteArray("A"));
@@ -131,15 +131,15 @@ private slots:
         Sim holder;
         QVERIFY(holder.start("--listen 127.0.0.104 --port 0 --pty --link " + path("held-link") +
                              " --state " + path("held.state")));
-        const QByteArray held = holder.ready.value("tcp");
+        const QByteArray held = holder.readiness("tcp");
         Sim sim;
         QCOMPARE(sim.start(options.replace("HELD", held.mid(held.indexOf(':') + 1)), wrapper),
                  status == 0);
         QCOMPARE(QFileInfo(link).isSymLink(), status == 0);
         const QByteArray kind = message.left(message.indexOf(' '));
-        QVERIFY(status == 1 || (kind + ' ' + sim.ready.value(kind)).startsWith(message));
+        QVERIFY(status == 1 || (kind + ' ' + sim.readiness(kind)).startsWith(message));
         if (end == "port") {
-            QCOMPARE(Link(sim.ready.value("control")).exchange("quit", "\n"), QByteArray("ok\n"));
+            QCOMPARE(Link(sim.readiness("control")).exchange("quit", "\n"), QByteArray("ok\n"));
         } else if (end == "input") {
             QCOMPARE(sim.control("quit"), QByteArray("ok"));
         }
@@ -148,7 +148,7 @@ private slots:
         QCOMPARE(contents(kept), malformed);
         QVERIFY(!QFileInfo(device).isFile() && !QFileInfo(fifo).isFile());
         QCOMPARE(QFileInfo(path("held-link")).symLinkTarget(),
-                 QString::fromLocal8Bit(holder.ready.value("pty")));
+                 QString::fromLocal8Bit(holder.readiness("pty")));
         const QByteArray errors = sim.errors();
         QVERIFY2(status == 0 ? errors.isEmpty()
                              : errors.startsWith("vorsel-sim: ") && errors.contains(message),
@@ -164,13 +164,13 @@ private slots:
         Sim sim;
         QVERIFY(sim.start(options));
         QCOMPARE(sim.control("set model V640-KEPT 7"), "ok");
-        Link client(sim.ready.value("tcp"));
+        Link client(sim.readiness("tcp"));
         QByteArray burst;
         for (int index = 1; index <= 300; ++index) {
             burst += "03000007FFFC" + QByteArray::number(index).rightJustified(16, '0') + '\r';
         }
         client.send(burst);
-        const QDeadlineTimer deadline(waitMs);
+        const QDeadlineTimer deadline(simulatorBoundMs);
         for (int answers = 0; answers < 150;
              answers += client.readUntil("\r", 0).isEmpty() ? 0 : 1) {
             QVERIFY(!deadline.hasExpired());
@@ -220,10 +220,10 @@ private slots:
         sim.process.setStandardInputFile(file.fileName());
         QVERIFY(sim.start("--listen 127.0.0.143 --port 0 --pty --control 0"));
         const qint64 before = sim.peakResidentKib(true);
-        Link(sim.ready.value(readiness)).send(readiness.isEmpty() ? "" : sent);
-        Link program(sim.ready.value("pty"));
+        Link(sim.readiness(readiness)).send(readiness.isEmpty() ? "" : sent);
+        Link program(sim.readiness("pty"));
         QByteArray answer;
-        for (const QDeadlineTimer deadline(waitMs);
+        for (const QDeadlineTimer deadline(simulatorBoundMs);
              answer != "00LATE\r" && !deadline.hasExpired();) {
             answer = program.exchange("1401");
         }

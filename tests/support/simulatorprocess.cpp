@@ -20,16 +20,25 @@ SimulatorProcess::~SimulatorProcess()
     }
 }
 
-bool SimulatorProcess::start(const QStringList &arguments)
+bool SimulatorProcess::start(const QStringList &arguments, const QString &wrapper)
 {
-    process.start(QStringLiteral(SIMULATOR_PROGRAM), arguments);
+    if (wrapper.isEmpty()) {
+        process.start(QStringLiteral(SIMULATOR_PROGRAM), arguments);
+    } else {
+        process.start("unshare", QStringList{"-rmn", "sh", "-c", wrapper + R"( && exec "$0" "$@")",
+                                             SIMULATOR_PROGRAM} +
+                                     arguments);
+    }
     for (QByteArray line = readLine(); !line.isNull(); line = readLine()) {
         if (line == "ready") {
             return true;
         }
         ready.insert(line.left(line.indexOf(' ')), line.mid(line.indexOf(' ') + 1));
     }
-    qWarning("vorsel-sim did not get ready: %s", process.readAllStandardError().constData());
+    // Peeked, so that a test can still read why.
+    process.setReadChannel(QProcess::StandardError);
+    qWarning("vorsel-sim did not get ready: %s", process.peek(4096).constData());
+    process.setReadChannel(QProcess::StandardOutput);
     return false;
 }
 

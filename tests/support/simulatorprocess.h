@@ -20,8 +20,10 @@ class SimulatorProcess
 {
 public:
     ~SimulatorProcess();
-    // Starts it and waits for "ready"; the readiness lines before it are kept by first word.
-    bool start(const QStringList &arguments);
+    // Starts it and waits for "ready"; the readiness lines before it are kept by first word. A
+    // wrapper is a shell command that runs first, as root of private user, mount and network
+    // namespaces.
+    bool start(const QStringList &arguments, const QString &wrapper = QString());
     // A readiness line's value: "pty" gives the pty's path, "tcp" "ADDRESS:PORT".
     QByteArray readiness(const QByteArray &word) const { return ready.value(word); }
     // One control line, and the reply to it.
