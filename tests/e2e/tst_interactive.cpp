@@ -89,8 +89,6 @@ void InteractiveTest::sessions_data()
     addRow("time-out and reconnection", "-i 1000",
            {"!fault ignore-every 2", "<1401\n1402\n1403\n", "=" + model + mac, "$"},
            {"1401", "1402", "1403"}, 4);
-    addRow("every command times out", "-i 1000", {"!fault ignore-every 1", "<1401\n1402\n", "$"},
-           {"1401", "1402"}, 4);
     addRow("peer closes while a line is awaited", "", {"<1401\n", "=" + model, "!quit"}, {"1401"},
            4);
     // Half a line must not hold up the link's events.

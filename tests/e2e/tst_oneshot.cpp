@@ -49,7 +49,6 @@ void OneShotTest::reports_data()
     addRow("write 16 pages", "--write " + all16, {ok}, {"02000003FFFC" + QByteArray(256, '0')});
     addRow("same-write", "-s 2,4 a1b2c3d4 e5f60718", {ok}, {"030000000028A1B2C3D4E5F60718"});
     addRow("byte-write at 87", "-b 87 5a", {ok}, {"0400875A"});
-    addRow("byte-write at 7", "--byte-write 7 0102", {ok}, {"0400070102"});
     addRow("byte-write at a", "-b a ff", {ok}, {"04000AFF"});
     addRow("byte-write 128 bytes", "-b 0 " + QString(256, 'F'), {ok},
            {"040000" + QByteArray(256, 'F')});
@@ -111,8 +110,6 @@ void OneShotTest::reports_data()
     addRow("several operations", "--nak --reset --get-model-number", {ok}, {"7F"});
 
     addRow("node-number 17 over TCP", "-n 17 --get-model-number", {model}, {"1401"});
-    addRow("timeout-interval 1000", "-i 1000 --get-model-number", {model}, {"1401"});
-    addRow("timeout-interval 60000", "-i 60000 --get-model-number", {model}, {"1401"});
     addRow("baud-rate with every field", "-c 19200e72h --get-model-number", {model}, {"1401"});
 }
 
