@@ -154,19 +154,6 @@ bool Vorsel::finish()
     return ended && process.exitStatus() == QProcess::NormalExit;
 }
 
-qint64 Vorsel::peakKilobytes() const
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmHWM:")) {
-                return line.mid(6).trimmed().split(' ').first().toLongLong();
-            }
-        }
-    }
-    return -1;
-}
-
 void addColumns()
 {
     QTest::addColumn<QString>("arguments");
@@ -268,7 +255,7 @@ void runRow(int lastOctet, const QStringList &wrapper)
             const int signal = step == "-" ? SIGSTOP : step == "+" ? SIGCONT : SIGINT;
             QCOMPARE(::kill(pid_t(vorsel.process.processId()), signal), 0);
         } else if (step == "^") {
-            const qint64 now = vorsel.peakKilobytes();
+            const qint64 now = peakResidentKib(vorsel.process.processId());
             QVERIFY(now > 0);
             peak = peak < 0 ? now : peak;
             // What the socket may hold at once: the system's largest TCP receive buffer.

@@ -52,8 +52,6 @@ public:
     bool quietFor(int milliseconds);
     // Until it ends; killed after the bound. True when it exited by itself.
     bool finish();
-    // The largest resident size so far, in kB.
-    qint64 peakKilobytes() const;
     QByteArray output;
     QByteArray errors;
     QStringList wrapper; // program and arguments that vorsel runs under

@@ -129,19 +129,9 @@ public:
         return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QByteArray errors() { return errorText += process.readAllStandardError(); }
-    // The most memory it held resident, in kibibytes, since the peak was last restarted from
-    // what it holds (where the system allows it).
     qint64 peakResidentKib(bool restart = false)
     {
-        const QString proc = QStringLiteral("/proc/%1/").arg(process.processId());
-        QFile references(proc + "clear_refs");
-        if (restart && references.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            references.write("5");
-        }
-        QFile status(proc + "status");
-        const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
-        const int start = text.indexOf("VmHWM:") + 6;
-        return text.mid(start, text.indexOf(" kB", start) - start).trimmed().toLongLong();
+        return ::peakResidentKib(process.processId(), restart);
     }
     // Whether its peak grew by less than 16 MiB since it was `before` (which must be known).
     // Not judged under AddressSanitizer, which keeps freed buffers resident for a while.

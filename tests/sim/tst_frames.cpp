@@ -122,10 +122,6 @@ private slots:
         // A malformed command is refused for its form first.
         row("no tag", "fault no-tag on", "1401\r" + readPage1 + "04000011\r01000000000x\r",
             model + "72\r72\r14\r");
-        row("no tag for 2 commands", "fault no-tag 2", readPage1 + tagWrite + readPage1,
-            "72\r72\r00" + tag.left(16) + '\r');
-        row("lost write", "fault lost-write on", tagWrite + readPage1,
-            "00\r00" + tag.left(16) + '\r');
         row("ignore the next 2", "fault ignore-next 2", "10A\r" + tagWrite + "10C\r", "00C\r");
         row("close over a pty", "fault close on", "\00101030000000004555555555555555506\r", "",
             tagField, true);

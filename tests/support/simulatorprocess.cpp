@@ -2,11 +2,27 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 
 QString ownLoopbackAddress(int lastOctet)
 {
     static const qint64 block = QCoreApplication::applicationPid() % (254 * 254);
     return QStringLiteral("127.%1.%2.%3").arg(1 + block / 254).arg(1 + block % 254).arg(lastOctet);
+}
+
+qint64 peakResidentKib(qint64 processId, bool restart)
+{
+    const QString proc = QStringLiteral("/proc/%1/").arg(processId);
+    QFile references(proc + "clear_refs");
+    if (restart && references.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        references.write("5");
+    }
+    QFile status(proc + "status");
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
+    const int start = text.indexOf("VmHWM:");
+    return start < 0
+               ? -1
+               : text.mid(start + 6, text.indexOf(" kB", start) - start - 6).trimmed().toLongLong();
 }
 
 SimulatorProcess::~SimulatorProcess()

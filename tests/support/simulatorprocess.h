@@ -15,6 +15,10 @@ constexpr int simulatorBoundMs = 20000;
 // fixed). All of 127.0.0.0/8 is loopback.
 QString ownLoopbackAddress(int lastOctet);
 
+// The most memory the process held resident, in kibibytes (-1 if unknown); with `restart`, the
+// peak starts again from what it holds now (where the system allows it).
+qint64 peakResidentKib(qint64 processId, bool restart = false);
+
 // The built vorsel-sim as a child process, steered through control lines on its standard input.
 class SimulatorProcess
 {
