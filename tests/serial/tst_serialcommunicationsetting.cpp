@@ -16,63 +16,41 @@ private slots:
 void SerialCommunicationSettingTest::grammar_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("baudRate");
-    QTest::addColumn<QSerialPort::Parity>("parity");
-    QTest::addColumn<QSerialPort::DataBits>("dataBits");
-    QTest::addColumn<QSerialPort::StopBits>("stopBits");
-    QTest::addColumn<QSerialPort::FlowControl>("flowControl");
-    QTest::addColumn<bool>("valid");
+    // Rate, parity, data bits, stop bits, flow control ("-": none) and validity.
+    QTest::addColumn<QString>("fields");
+    const auto row = [](const char *name, const QString &text, const QString &fields) {
+        QTest::newRow(name) << text << fields;
+    };
 
-    const auto none = QSerialPort::NoParity;
-    const auto even = QSerialPort::EvenParity;
-    const auto odd = QSerialPort::OddParity;
-    const auto d5 = QSerialPort::Data5;
-    const auto d7 = QSerialPort::Data7;
-    const auto d8 = QSerialPort::Data8;
-    const auto s1 = QSerialPort::OneStop;
-    const auto s2 = QSerialPort::TwoStop;
-    const auto s15 = QSerialPort::OneAndHalfStop;
-    const auto noFlow = QSerialPort::NoFlowControl;
-    const auto hardware = QSerialPort::HardwareControl;
-    const auto software = QSerialPort::SoftwareControl;
-
-    QTest::newRow("rate only") << "9600" << 9600 << none << d8 << s1 << noFlow << true;
-    QTest::newRow("lower-case parity") << "19200e71" << 19200 << even << d7 << s1 << noFlow << true;
-    QTest::newRow("every field") << "38400O82H" << 38400 << odd << d8 << s2 << hardware << true;
-    QTest::newRow("one and a half stop bits")
-        << "115200N83S" << 115200 << none << d8 << s15 << software << true;
-    QTest::newRow("no rate digits") << "E71" << 0 << even << d7 << s1 << noFlow << true;
-    QTest::newRow("empty text") << "" << 0 << none << d8 << s1 << noFlow << true;
-    QTest::newRow("lower-case flow") << "4800o52s" << 4800 << odd << d5 << s2 << software << true;
-    QTest::newRow("flow letter without parity")
-        << "1200H" << 1200 << none << d8 << s1 << hardware << true;
-    QTest::newRow("rate too large for int")
-        << "99999999999" << 0 << none << d8 << s1 << noFlow << true;
+    row("rate only", "9600", "9600 N 8 1 - valid");
+    row("lower-case parity", "19200e71", "19200 E 7 1 - valid");
+    row("every field", "38400O82H", "38400 O 8 2 H valid");
+    row("one and a half stop bits", "115200N83S", "115200 N 8 1.5 S valid");
+    row("no rate digits", "E71", "0 E 7 1 - valid");
+    row("empty text", "", "0 N 8 1 - valid");
+    row("lower-case flow", "4800o52s", "4800 O 5 2 S valid");
+    row("flow letter without parity", "1200H", "1200 N 8 1 H valid");
+    row("rate too large for int", "99999999999", "0 N 8 1 - valid");
     // Without a parity letter every digit belongs to the rate.
-    QTest::newRow("digits after rate") << "960081" << 960081 << none << d8 << s1 << noFlow << true;
+    row("digits after rate", "960081", "960081 N 8 1 - valid");
 
     // A single digit after the parity letter is the data-bits digit.
-    QTest::newRow("one data bit") << "9600E1" << 9600 << even << d8 << s1 << noFlow << false;
-    QTest::newRow("data and stop bits") << "9600E81" << 9600 << even << d8 << s1 << noFlow << true;
+    row("one data bit", "9600E1", "9600 E 8 1 - invalid");
+    row("data and stop bits", "9600E81", "9600 E 8 1 - valid");
     // Fields before a bad digit keep their new values, later fields are still parsed.
-    QTest::newRow("data bits 9") << "9600E91" << 9600 << even << d8 << s1 << noFlow << false;
-    QTest::newRow("data bits 0 then flow")
-        << "2400O02H" << 2400 << odd << d8 << s2 << hardware << false;
-    QTest::newRow("stop bits 0") << "9600E70" << 9600 << even << d7 << s1 << noFlow << false;
-    QTest::newRow("stop bits 4 then flow")
-        << "9600E74S" << 9600 << even << d7 << s1 << software << false;
+    row("data bits 9", "9600E91", "9600 E 8 1 - invalid");
+    row("data bits 0 then flow", "2400O02H", "2400 O 8 2 H invalid");
+    row("stop bits 0", "9600E70", "9600 E 7 1 - invalid");
+    row("stop bits 4 then flow", "9600E74S", "9600 E 7 1 S invalid");
 
     // A text that does not match changes nothing but the flag.
-    QTest::newRow("unknown parity letter")
-        << "9600X" << 9600 << none << d8 << s1 << noFlow << false;
-    QTest::newRow("unknown flow letter")
-        << "19200E71X" << 9600 << none << d8 << s1 << noFlow << false;
-    QTest::newRow("separator") << "19200,E,7,1" << 9600 << none << d8 << s1 << noFlow << false;
-    QTest::newRow("second parity letter")
-        << "19200EE" << 9600 << none << d8 << s1 << noFlow << false;
-    QTest::newRow("trailing space") << "19200 " << 9600 << none << d8 << s1 << noFlow << false;
-    QTest::newRow("negative rate") << "-9600" << 9600 << none << d8 << s1 << noFlow << false;
-    QTest::newRow("too many digits") << "9600E812" << 9600 << none << d8 << s1 << noFlow << false;
+    row("unknown parity letter", "9600X", "9600 N 8 1 - invalid");
+    row("unknown flow letter", "19200E71X", "9600 N 8 1 - invalid");
+    row("separator", "19200,E,7,1", "9600 N 8 1 - invalid");
+    row("second parity letter", "19200EE", "9600 N 8 1 - invalid");
+    row("trailing space", "19200 ", "9600 N 8 1 - invalid");
+    row("negative rate", "-9600", "9600 N 8 1 - invalid");
+    row("too many digits", "9600E812", "9600 N 8 1 - invalid");
 }
 
 void SerialCommunicationSettingTest::grammar()
@@ -80,13 +58,15 @@ void SerialCommunicationSettingTest::grammar()
     QFETCH(QString, text);
     SerialCommunicationSetting setting;
     setting.setProperties(text);
-
-    QTEST(setting.baudRate(), "baudRate");
-    QTEST(setting.parity(), "parity");
-    QTEST(setting.dataBits(), "dataBits");
-    QTEST(setting.stopBits(), "stopBits");
-    QTEST(setting.flowControl(), "flowControl");
-    QTEST(setting.isValid(), "valid");
+    const QStringList fields = {QString::number(setting.baudRate()),
+                                QStringLiteral("N?EOSM").mid(setting.parity(), 1),
+                                QString::number(setting.dataBits()),
+                                setting.stopBits() == QSerialPort::OneAndHalfStop
+                                    ? QStringLiteral("1.5")
+                                    : QString::number(setting.stopBits()),
+                                QStringLiteral("-HS").mid(setting.flowControl(), 1),
+                                setting.isValid() ? "valid" : "invalid"};
+    QTEST(fields.join(' '), "fields");
 }
 
 void SerialCommunicationSettingTest::flowControlArgumentIsOverriddenByLetter()
