@@ -16,6 +16,19 @@ QByteArray responseFrame(unsigned int node, unsigned int code, const char *param
     return frame != nullptr ? QByteArray(frame) : QByteArray();
 }
 
+const QByteArray soh = "\x01";
+
+// Unaddressed frames, as TCP carries them.
+QByteArray command(unsigned int code, const char *parameter = nullptr)
+{
+    return commandFrame(0, code, parameter);
+}
+
+QByteArray normalEnd(const char *data = nullptr)
+{
+    return responseFrame(0, 0x00, data);
+}
+
 // A normal-end response carrying any characters, for data that no real response would hold.
 QByteArray rawResponse(const QByteArray &message)
 {
@@ -43,17 +56,17 @@ void ReportingTest::humanReadable_data()
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<QByteArray>("output");
+    const auto row = [](const char *name, const QByteArray &command, const QByteArray &response,
+                        const QByteArray &output) {
+        QTest::newRow(name) << command << response << output;
+    };
 
     // What the end-to-end rows, which show each operation's form, leave out.
-    QTest::newRow("firmware 0110")
-        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "0110") << QByteArray("1.16\n");
-    QTest::newRow("memory 00") << commandFrame(0, 0x1420) << responseFrame(0, 0x00, "00")
-                               << QByteArray("error\n");
-    QTest::newRow("last command 7F") << commandFrame(0, 0x15) << responseFrame(0, 0x00, "7F")
-                                     << QByteArray("command code: 7f\n");
+    row("firmware 0110", command(0x1402), normalEnd("0110"), "1.16\n");
+    row("memory 00", command(0x1420), normalEnd("00"), "error\n");
+    row("last command 7F", command(0x15), normalEnd("7F"), "command code: 7f\n");
     // A code that no operation sends, typed in interactive mode.
-    QTest::newRow("code not in the table")
-        << rawResponse("99") << responseFrame(0, 0x00, "1") << QByteArray("OK: 1\n");
+    row("code not in the table", rawResponse("99"), normalEnd("1"), "OK: 1\n");
 }
 
 void ReportingTest::humanReadable()
@@ -74,40 +87,31 @@ void ReportingTest::invalidAnswers_data()
     QTest::addColumn<QByteArray>("response");
     // The form of the data is judged only where it is read; the raw levels show any frame.
     QTest::addColumn<bool>("formOnly");
+    const auto row = [](const char *name, const QByteArray &command, const QByteArray &response,
+                        bool formOnly) { QTest::newRow(name) << command << response << formOnly; };
 
     const QByteArray model = responseFrame(1, 0x00, "V640-SIM01");
     QByteArray changedByte = model;
     changedByte[changedByte.size() - 4] = '2';
     QByteArray otherNode = responseFrame(5, 0x00, "V640-SIM01");
-    QTest::newRow("changed byte, old FCS") << commandFrame(1, 0x1401) << changedByte << false;
-    QTest::newRow("FCS in lower case") << commandFrame(1, 0x1401)
-                                       << QByteArray("\x01"
-                                                     "0100ab\r")
-                                       << false;
-    QTest::newRow("another node") << commandFrame(1, 0x1401) << otherNode << false;
-    QTest::newRow("unaddressed answer to node 1")
-        << commandFrame(1, 0x1401) << responseFrame(0, 0x00, "V640") << false;
+    row("changed byte, old FCS", commandFrame(1, 0x1401), changedByte, false);
+    row("FCS in lower case", commandFrame(1, 0x1401), soh + "0100ab\r", false);
+    row("another node", commandFrame(1, 0x1401), otherNode, false);
+    row("unaddressed answer to node 1", commandFrame(1, 0x1401), normalEnd("V640"), false);
 
-    QTest::newRow("one page of data for two") << commandFrame(0, 0x0100, "0000000C")
-                                              << responseFrame(0, 0x00, "0123456789ABCDEF") << true;
-    QTest::newRow("lower-case tag data")
-        << commandFrame(0, 0x0100, "00000004") << rawResponse("00aa0102030405060F") << true;
-    QTest::newRow("read without its mask")
-        << rawResponse("0100") << responseFrame(0, 0x00, "0123456789ABCDEF") << true;
-    QTest::newRow("ZZ for a number") << commandFrame(0, 0x40) << rawResponse("00ZZ") << true;
-    QTest::newRow("firmware of one digit")
-        << commandFrame(0, 0x1402) << responseFrame(0, 0x00, "1") << true;
-    QTest::newRow("MAC in lower case")
-        << commandFrame(0, 0x1403) << rawResponse("00aa1122334455") << true;
-    QTest::newRow("IP of 8 digits")
-        << commandFrame(0, 0x1413) << responseFrame(0, 0x00, "19216800") << true;
-    QTest::newRow("DIP switch of one digit")
-        << commandFrame(0, 0x1410) << responseFrame(0, 0x00, "1") << true;
-    QTest::newRow("last command empty") << commandFrame(0, 0x15) << responseFrame(0, 0x00) << true;
-    QTest::newRow("last command of 3 digits")
-        << commandFrame(0, 0x15) << responseFrame(0, 0x00, "7F0") << true;
-    QTest::newRow("history of 11 digits")
-        << commandFrame(0, 0x16) << responseFrame(0, 0x00, "000A0009000") << true;
+    row("one page of data for two", command(0x0100, "0000000C"), normalEnd("0123456789ABCDEF"),
+        true);
+    row("lower-case tag data", command(0x0100, "00000004"), rawResponse("00aa0102030405060F"),
+        true);
+    row("read without its mask", rawResponse("0100"), normalEnd("0123456789ABCDEF"), true);
+    row("ZZ for a number", command(0x40), rawResponse("00ZZ"), true);
+    row("firmware of one digit", command(0x1402), normalEnd("1"), true);
+    row("MAC in lower case", command(0x1403), rawResponse("00aa1122334455"), true);
+    row("IP of 8 digits", command(0x1413), normalEnd("19216800"), true);
+    row("DIP switch of one digit", command(0x1410), normalEnd("1"), true);
+    row("last command empty", command(0x15), normalEnd(), true);
+    row("last command of 3 digits", command(0x15), normalEnd("7F0"), true);
+    row("history of 11 digits", command(0x16), normalEnd("000A0009000"), true);
 }
 
 void ReportingTest::invalidAnswers()
@@ -119,7 +123,7 @@ void ReportingTest::invalidAnswers()
 
     for (int level : {0, 3}) {
         ControllerProbe probe;
-        QCOMPARE(probe.report(command, response, level), QByteArray("NG: ffffffffffffffff\n"));
+        QCOMPARE(probe.report(command, response, level), "NG: ffffffffffffffff\n");
         QCOMPARE(probe.exitStatus(), ConsoleApplicationMain::NoError);
         probe.report(command, response, level, true);
         QCOMPARE(probe.exitStatus(), ConsoleApplicationMain::V640ResponseError);
@@ -135,21 +139,21 @@ void ReportingTest::invalidAnswers()
 void ReportingTest::responseTooLongIsKeptBounded()
 {
     ControllerProbe probe;
-    probe.await(commandFrame(0, 0x1401));
+    probe.await(command(0x1401));
     const QByteArray chunk(64 * 1024, 'A');
     for (int i = 0; i < 160; ++i) {
         probe.receive(chunk);
         QVERIFY(probe.responseBuffer().size() <= V640_MAX_FRAME_SIZE + 1);
     }
-    probe.receive(QByteArray("BBB\rCCC"));
+    probe.receive("BBB\rCCC");
     const QByteArray kept = probe.responseBuffer();
     QCOMPARE(kept.size(), V640_MAX_FRAME_SIZE + 2);
     QVERIFY(kept.endsWith('\r'));
     QCOMPARE(kept.indexOf('\r'), V640_MAX_FRAME_SIZE + 1);
 
     // What it prints is what the whole stream would have given: not a frame.
-    QCOMPARE(probe.report(commandFrame(0, 0x1401), kept, 1), QByteArray("\n"));
-    QCOMPARE(probe.report(commandFrame(0, 0x1401), kept, 0), QByteArray("NG: ffffffffffffffff\n"));
+    QCOMPARE(probe.report(command(0x1401), kept, 1), "\n");
+    QCOMPARE(probe.report(command(0x1401), kept, 0), "NG: ffffffffffffffff\n");
 }
 
 void ReportingTest::reception_data()
@@ -157,22 +161,20 @@ void ReportingTest::reception_data()
     QTest::addColumn<QByteArray>("command"); // empty: no command outstanding
     QTest::addColumn<QByteArrayList>("reads");
     QTest::addColumn<QByteArray>("response");
+    const auto row = [](const char *name, const QByteArray &command, const QByteArrayList &reads,
+                        const QByteArray &response) {
+        QTest::newRow(name) << command << reads << response;
+    };
 
-    const QByteArray unaddressed = commandFrame(0, 0x1401);
+    const QByteArray unaddressed = command(0x1401);
     const QByteArray addressed = commandFrame(1, 0x1401);
-    QTest::newRow("CR at index 0 never completes")
-        << unaddressed << QByteArrayList{"\r", "00AB\r"} << QByteArray("\r");
-    QTest::newRow("bytes after the CR are dropped")
-        << unaddressed << QByteArrayList{"00A", "B\r\n01\r"} << QByteArray("00AB\r");
-    QTest::newRow("line feeds before the answer are not part of it")
-        << unaddressed << QByteArrayList{"\n", "\n\n00A", "\nB\r"} << QByteArray("00A\nB\r");
-    QTest::newRow("addressed: bytes before SOH are dropped") << addressed
-                                                             << QByteArrayList{"\n00\r", "x\x01"
-                                                                                         "0100"}
-                                                             << QByteArray("\x01"
-                                                                           "0100");
-    QTest::newRow("no command outstanding")
-        << QByteArray() << QByteArrayList{"00ZZ\r"} << QByteArray();
+    row("CR at index 0 never completes", unaddressed, {"\r", "00AB\r"}, "\r");
+    row("bytes after the CR are dropped", unaddressed, {"00A", "B\r\n01\r"}, "00AB\r");
+    row("line feeds before the answer are not part of it", unaddressed, {"\n", "\n\n00A", "\nB\r"},
+        "00A\nB\r");
+    row("addressed: bytes before SOH are dropped", addressed, {"\n00\r", "x" + soh + "0100"},
+        soh + "0100");
+    row("no command outstanding", QByteArray(), {"00ZZ\r"}, QByteArray());
 }
 
 void ReportingTest::reception()
