@@ -57,7 +57,6 @@ void InteractiveTest::sessions_data()
     addRow("lines that build no frame", "",
            {"<" + longest + "A\n14\t01\n14\17701\n14\r01\n1402\n", "$", "=" + firmware}, {"1402"},
            3);
-    addRow("one character", "", {"<Z\nZZ\n", "$", "=NG: 14\nNG: 14\n"}, {"Z", "ZZ"});
     addRow("line of 272 characters", "", {"<" + longest + "\n", "$", "=" + longest.mid(2) + "\n"},
            {longest});
     addRow("characters outside Latin-1", "",

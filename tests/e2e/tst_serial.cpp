@@ -34,8 +34,6 @@ void SerialTest::sessions_data()
     addRow("node 1 by default", "--get-model-number", {"=" + model},
            {"\x01"
             "01140105\r"});
-    addRow("node 1 reads a page", "-n 1 -r 1",
-           {"!page 0 0123456789ABCDEF", "= 1: 01 23 45 67 89 AB CD EF\n"}, {"010000000004"});
     addRow("node 17 at level 1", "-n 17 -o 1 --get-model-number",
            {"=" + printable(frame(17, "00V640-SIM01")) + "\n"}, {"1401"});
     addRow("node 0 at level 2", "-n 0 -o 2 --get-model-number", {"=1401\t00V640-SIM01\n"},
