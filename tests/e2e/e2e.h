@@ -52,6 +52,8 @@ public:
     bool quietFor(int milliseconds);
     // Until it ends; killed after the bound. True when it exited by itself.
     bool finish();
+    // Started with the arguments and run to its end.
+    bool run(const QStringList &arguments) { return start(arguments) && finish(); }
     QByteArray output;
     QByteArray errors;
     QStringList wrapper; // program and arguments that vorsel runs under

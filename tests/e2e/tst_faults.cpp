@@ -117,8 +117,7 @@ void FaultTest::unresolvableHost()
     }
     e2e::Vorsel vorsel;
     vorsel.wrapper = isolation;
-    QVERIFY(vorsel.start(QStringList{"--target", "nonexistent.invalid"} + arguments));
-    QVERIFY(vorsel.finish());
+    QVERIFY(vorsel.run(QStringList{"--target", "nonexistent.invalid"} + arguments));
     QVERIFY2(error.isEmpty() ? vorsel.errors.isEmpty() : vorsel.errors.endsWith(error),
              vorsel.errors.constData());
     QCOMPARE(vorsel.output, QByteArray());

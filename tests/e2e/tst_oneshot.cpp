@@ -167,8 +167,7 @@ void OneShotTest::commandLine()
     QTcpServer unit;
     QVERIFY(unit.listen(QHostAddress(e2e::address(12)), 7090));
     e2e::Vorsel vorsel;
-    QVERIFY(vorsel.start(QStringList{"--target", e2e::address(12)} + arguments.split(' ')));
-    QVERIFY(vorsel.finish());
+    QVERIFY(vorsel.run(QStringList{"--target", e2e::address(12)} + arguments.split(' ')));
     QVERIFY2(vorsel.errors.contains(error) && error.isEmpty() == vorsel.errors.isEmpty(),
              vorsel.errors.constData());
     QVERIFY2(vorsel.output.contains(output) && output.isEmpty() == vorsel.output.isEmpty(),

@@ -193,8 +193,7 @@ void ScriptingTest::fileTarget()
     QVERIFY(file.open(QIODevice::WriteOnly));
     for (const QString &target : {regular, QStringLiteral("/dev/null")}) {
         e2e::Vorsel vorsel;
-        QVERIFY(vorsel.start({"--target", target, "--verbose", "--get-model-number"}));
-        QVERIFY(vorsel.finish());
+        QVERIFY(vorsel.run({"--target", target, "--verbose", "--get-model-number"}));
         QVERIFY2(vorsel.errors.contains("\nvorsel: serial port " + target.toUtf8() + ": "),
                  vorsel.errors.constData());
         QCOMPARE(vorsel.output, QByteArray());
@@ -211,8 +210,7 @@ void ScriptingTest::traceFile()
     QVERIFY(simulator.start({"--listen", e2e::address(43)}));
     for (const char *operation : {"--get-model-number", "--reset"}) {
         e2e::Vorsel vorsel;
-        QVERIFY(vorsel.start({"--target", e2e::address(43), "--trace", path, operation}));
-        QVERIFY(vorsel.finish());
+        QVERIFY(vorsel.run({"--target", e2e::address(43), "--trace", path, operation}));
         QCOMPARE(vorsel.process.exitCode(), 0);
     }
     QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),

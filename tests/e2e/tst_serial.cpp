@@ -115,9 +115,7 @@ void SerialTest::lineSettings()
     vorsel.environment.insert(QStringLiteral("ASAN_OPTIONS"),
                               vorsel.environment.value(QStringLiteral("ASAN_OPTIONS")) +
                                   QStringLiteral(":verify_asan_link_order=0"));
-    QVERIFY(
-        vorsel.start(QStringList{"--target", link, "--get-model-number"} + arguments.split(' ')));
-    QVERIFY(vorsel.finish());
+    QVERIFY(vorsel.run(QStringList{"--target", link, "--get-model-number"} + arguments.split(' ')));
     QCOMPARE(vorsel.errors, QByteArray());
     QCOMPARE(vorsel.output, QByteArray("V640-SIM01\n"));
     QCOMPARE(vorsel.process.exitCode(), 0);
