@@ -24,13 +24,11 @@ void FaultTest::faults_data()
     const QByteArray flood = "!flood 10000000";
 
     // Invalid values are only looked at once the link is open.
-    addRow("refused", "--get-model-number", {"!quit"}, {}, 4);
     addRow("refused, interactive", "", {"!quit"}, {}, 4);
     addRow("refused, invalid values", "-n 18 -i 999 -o 9 -c 9600X -r 0 --test " + QString(271, 'A'),
            {"!quit"}, {}, 4);
-    // The time-out is far beyond the bound: only the close may end these runs.
-    addRow("closes before the response", "-a -o 1 -i 60000 --reset", {"!fault close on"}, {"7F"},
-           4);
+    // The time-out is far beyond the bound: only the close may end these runs (a one-shot run:
+    // the scripting rows).
     addRow("closes before the response, interactive", "-i 60000", {"!fault close on", "<1401\n"},
            {"1401"}, 4);
     addRow("closes in the middle of the response", "-i 60000 --get-model-number",
