@@ -55,8 +55,6 @@ void ScriptingTest::jsonOneShot_data()
            {answer(R"(10a\"b\\c)", R"(00a\"b\\c)", R"("a\"b\\c")")}, {"10a\"b\\c"});
     addRow("IP address", json + "--get-ip-address-in-rom",
            {answer("1413", "00192168001200", R"("192.168.1.200")")}, {"1413"});
-    addRow("status word", json + "--get-dip-switch-status", {answer("1410", "0000", "false")},
-           {"1410"});
     addRow("last command", json + "--get-last-command",
            {"!set last-command 1401", answer("15", "001401", R"("1401")")}, {"15"});
     addRow("history", json + "--get-communications-history",

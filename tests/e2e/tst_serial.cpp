@@ -88,7 +88,6 @@ void SerialTest::lineSettings_data()
         << "-n 0 -c 19200O71" << 0 << uint(PARENB | CS7) << uint(B19200);
     QTest::newRow("node 0, no parity given")
         << "-c 57600n82 -n 0" << 0 << uint(PARENB | CS8 | CSTOPB) << uint(B57600);
-    QTest::newRow("node 0, defaults") << "-n 0" << 0 << uint(PARENB | CS8) << uint(B9600);
     QTest::newRow("node 1, even parity given") << "-c 19200E71" << 1 << uint(CS7) << uint(B19200);
     QTest::newRow("node 17, odd parity given")
         << "-n 17 -c 57600O82H" << 17 << uint(CS8 | CSTOPB | CRTSCTS) << uint(B57600);
