@@ -54,7 +54,6 @@ void OneShotTest::reports_data()
     addRow("test of 270 characters", "--test " + QString(270, 'A'),
            {"=" + QByteArray(270, 'A') + "\n"}, {"10" + QByteArray(270, 'A')});
     addRow("test without text", "--test=", {"=\n"}, {"10"});
-    addRow("nak", "--nak", {"!respond 3030414243440D", "=last response: 00ABCD\n"}, {"12"});
     addRow("model number; tag data ignored", "--get-model-number 0011",
            {"!set model XR-17 B", "=XR-17 B\n"}, {"1401"});
     addRow("firmware 0209", "--get-firmware-version", {"!set firmware 0209", "=2.09\n"}, {"1402"});
@@ -151,9 +150,7 @@ void OneShotTest::commandLine_data()
     row("--reset -v", 0, "vorsel " VORSEL_VERSION "\n", "");
     row("--help", 0, "-r, --read <peges>", "");
     row("--get-model-number -h", 0, "Getting the Model Number.", "");
-    row("--no-such-option", 1, "", "no-such-option");
     row("-x --get-model-number", 1, "", "'x'");
-    row("--get-model-number --node-number", 1, "", "node-number");
     row("--reset=1", 1, "", "reset");
 }
 
