@@ -143,27 +143,13 @@ QString substituteAddresses(QString text, const QString &ptyLink)
     return text.replace(QRegularExpression(QStringLiteral(R"(/tmp/v640(?![\w/.-]))")), ptyLink);
 }
 
-// vorsel-sim as a block or a reader of the tour has it: TCP on 127.0.0.2 and a pty at /tmp/v640.
-class Simulator : public SimulatorProcess
+// Control commands for vorsel-sim, each answered "ok".
+bool steer(SimulatorProcess &simulator, const QStringList &commands)
 {
-public:
-    bool start(const QString &ptyLink)
-    {
-        return SimulatorProcess::start(
-            {"--listen", ownLoopbackAddress(2), "--pty", "--link", ptyLink});
-    }
-
-    // Each command must get "ok".
-    bool control(const QStringList &commands)
-    {
-        for (const QString &command : commands) {
-            if (!SimulatorProcess::control(command.toUtf8()).startsWith("ok")) {
-                return false;
-            }
-        }
-        return true;
-    }
-};
+    return std::all_of(commands.begin(), commands.end(), [&simulator](const QString &command) {
+        return simulator.control(command.toUtf8()).startsWith("ok");
+    });
+}
 
 } // namespace
 
@@ -180,6 +166,11 @@ private slots:
 
 private:
     QString ptyLink() const { return scratch.filePath(QStringLiteral("v640")); }
+    // vorsel-sim as a block or a reader of the tour has it: TCP on 127.0.0.2, a pty at /tmp/v640.
+    bool start(SimulatorProcess &simulator) const
+    {
+        return simulator.start({"--listen", ownLoopbackAddress(2), "--pty", "--link", ptyLink()});
+    }
     QString runBlock(const Block &block) const;
 
     QTemporaryDir scratch;
@@ -282,10 +273,10 @@ void ExampleTest::examples()
     QFETCH(int, index);
     QStringList errors;
     const Block block = loadBlocks(document, &errors).at(index);
-    Simulator simulator;
+    SimulatorProcess simulator;
     if (!block.directives.contains(QStringLiteral("alone"))) {
-        QVERIFY2(simulator.start(ptyLink()), "vorsel-sim did not get ready");
-        QVERIFY2(simulator.control(block.directives), qPrintable(block.directives.join("; ")));
+        QVERIFY2(start(simulator), "vorsel-sim did not get ready");
+        QVERIFY2(steer(simulator, block.directives), qPrintable(block.directives.join("; ")));
     }
     const QString difference = runBlock(block);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
@@ -296,17 +287,17 @@ void ExampleTest::examples()
 // and "fault clear" after the block: the outputs must hold for that too.
 void ExampleTest::readmeInOrder()
 {
-    Simulator simulator;
-    QVERIFY2(simulator.start(ptyLink()), "vorsel-sim did not get ready");
+    SimulatorProcess simulator;
+    QVERIFY2(start(simulator), "vorsel-sim did not get ready");
     QStringList errors;
     for (const Block &block : loadBlocks(QStringLiteral("README.md"), &errors)) {
         if (!block.marked || block.directives.contains(QStringLiteral("alone"))) {
             continue;
         }
-        QVERIFY2(simulator.control(block.directives), qPrintable(block.directives.join("; ")));
+        QVERIFY2(steer(simulator, block.directives), qPrintable(block.directives.join("; ")));
         const QString difference = runBlock(block);
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
-        QVERIFY(simulator.control({QStringLiteral("fault clear")}));
+        QVERIFY(steer(simulator, {QStringLiteral("fault clear")}));
     }
     QVERIFY2(simulator.quit(), "vorsel-sim did not end cleanly");
 }
