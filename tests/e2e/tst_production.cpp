@@ -78,6 +78,9 @@ void ProductionTest::runs_data()
             R"("response":"000011223344556677","value":{"1":"0011223344556677"},"attempts":2})",
             "?> 127.0.0.60:7090 010000000004\\r (attempt 2)"},
            {"020000000004" + data, readPage1, readPage1});
+    // The first attempt's piece of an answer is no part of the next one's.
+    addRow("retry after half an answer", "-i 1000 --retries 1 --get-model-number",
+           {"!respond 30305A", "=V640-SIM01\n"}, {"1401", "1401"});
     addRow("retries exhausted", "-i 1000 --retries 2 --get-model-number", {"!fault ignore-every 1"},
            {"1401", "1401", "1401"}, 4);
     addRow("retry over a new connection", "-i 60000 --retries 1 --get-model-number",
