@@ -53,6 +53,8 @@ void ScriptingTest::jsonOneShot_data()
            {"010000040004"});
     addRow("free text", json + "--test a\"b\\c",
            {answer(R"(10a\"b\\c)", R"(00a\"b\\c)", R"("a\"b\\c")")}, {"10a\"b\\c"});
+    addRow("firmware", json + "--get-firmware-version",
+           {"!set firmware 0110", answer("1402", "000110", R"("1.16")")}, {"1402"});
     addRow("IP address", json + "--get-ip-address-in-rom",
            {answer("1413", "00192168001200", R"("192.168.1.200")")}, {"1413"});
     addRow("last command", json + "--get-last-command",
