@@ -45,7 +45,6 @@ void SerialTest::sessions_data()
     addRow("error-abort", "-a -r 1", {"!fault no-tag on", "=NG: 72\n"}, {"010000000004"}, 2);
     addRow("invalid baud-rate after the port opened", "-c 9600E91 --get-model-number", {}, {}, 3);
     addRow("stale bytes, one-shot", "-o 1 --get-model-number", {stale, rawModel}, {"1401"});
-    addRow("stale bytes, interactive", "-o 1", {stale, "<1401\n", "$", rawModel}, {"1401"});
     addRow("node 1: one character is no frame", "",
            {"<1\n" + longest + "C\n1401\n", "$", "=" + model}, {"1401"}, 3);
     addRow("node 0: one character is a frame", "-n 0", {"<1\n", "$", "=NG: 14\n"}, {"1"});
