@@ -178,16 +178,18 @@ void runRow(int lastOctet, const QStringList &wrapper)
     QFETCH(Input, input);
 
     const QStringList options = arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    // Over TCP every frame is unaddressed; on the pty the node is -n's, 1 by default.
-    const int nodeOption = options.indexOf(QStringLiteral("-n"));
-    const int node = lastOctet != onPty ? 0
-                     : nodeOption < 0   ? 1
-                                        : options.value(nodeOption + 1).toInt();
+    QStringList simulatorArguments;
+    int node = 0; // over TCP every frame is unaddressed
+    if (lastOctet != onPty) {
+        simulatorArguments = QStringList{QStringLiteral("--listen"), address(lastOctet)};
+    } else {
+        const int nodeOption = options.indexOf(QStringLiteral("-n"));
+        node = nodeOption < 0 ? 1 : options.value(nodeOption + 1).toInt();
+        simulatorArguments = QStringList{QStringLiteral("--pty"), QStringLiteral("--node"),
+                                         QString::number(node > 1 && node < 32 ? node : 1)};
+    }
     Simulator simulator;
-    QVERIFY(simulator.start(
-        lastOctet != onPty
-            ? QStringList{"--listen", address(lastOctet)}
-            : QStringList{"--pty", "--node", QString::number(node > 1 && node < 32 ? node : 1)}));
+    QVERIFY(simulator.start(simulatorArguments));
     const QString target = lastOctet == onPty ? QString::fromLocal8Bit(simulator.readiness("pty"))
                                               : address(lastOctet);
 
