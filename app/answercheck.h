@@ -2,7 +2,6 @@
 #define VORSEL_ANSWERCHECK_H
 
 #include <QByteArray>
-#include <QtGlobal>
 
 // Whether a response is what the unit said to the command just sent: a frame with a known
 // response code, from the node asked and sealed with its own check sequence, and, where the
@@ -21,9 +20,6 @@ Verdict judge(const QByteArray &command, const QByteArray &response, bool withFo
 
 // Why an answer is not valid, in a few words.
 const char *reason(Verdict verdict);
-
-// The page mask of a read command: the 8 characters behind its code; missing ones count as 0.
-quint32 requestedPageMask(const QByteArray &command);
 
 } // namespace AnswerCheck
 

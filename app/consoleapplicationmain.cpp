@@ -12,14 +12,17 @@ Q_GLOBAL_STATIC(ConsoleApplicationMain, theController)
 ConsoleApplicationMain::ConsoleApplicationMain(QObject *parent)
     : QObject(parent), standardInput(STDIN_FILENO, V640_MAX_FRAME_SIZE),
       inputStream(&standardInput), outputStream(stdout, QIODevice::WriteOnly),
-      production(&outputStream, &diagnostics)
+      engine(linkTarget, responseTimer, lastCommand, responseBuffer, trace),
+      productionReport(outputStream)
 {
+    connect(&engine, &ExchangeEngine::linkOpened, this, &ConsoleApplicationMain::linkOpened);
+    connect(&engine, &ExchangeEngine::linkClosed, this, [this]() { device = nullptr; });
+    connect(&engine, &ExchangeEngine::notice, this,
+            [this](const QString &text) { diagnostics.say(text); });
+    connect(&engine, &ExchangeEngine::exchangeEnded, this, &ConsoleApplicationMain::exchangeEnded);
 }
 
-ConsoleApplicationMain::~ConsoleApplicationMain()
-{
-    delete device;
-}
+ConsoleApplicationMain::~ConsoleApplicationMain() = default;
 
 ConsoleApplicationMain *ConsoleApplicationMain::instance()
 {
@@ -28,17 +31,10 @@ ConsoleApplicationMain *ConsoleApplicationMain::instance()
 
 void ConsoleApplicationMain::exitCommander(ExitStatus status)
 {
-    if (device != nullptr) {
-        trace.closed();
-        device->close();
-        // This may run inside the link's own signal, so the object goes once control is back
-        // in the event loop, at the latest when the loop ends.
-        device->deleteLater();
-        device = nullptr;
-    }
     // A run that is ending waits for no response and takes no line: a time-out must not reopen
     // the link.
-    responseTimer.stop();
+    engine.stop();
+    engine.closeLink();
     ending = true;
     if (status != NoError) {
         exitStatus = status;

@@ -1,0 +1,210 @@
+#include <QtTest>
+
+#include "exchangeengine.h"
+#include "scriptedlink.h"
+#include "traffictrace.h"
+#include "v640.h"
+
+namespace {
+
+QByteArray commandFrame(unsigned int node, unsigned int code, const char *parameter = nullptr)
+{
+    const char *frame = v640_build_command_frame(node, code, parameter);
+    return frame != nullptr ? QByteArray(frame) : QByteArray();
+}
+
+QByteArray responseFrame(unsigned int node, unsigned int code, const char *parameter = nullptr)
+{
+    const char *frame = v640_build_response_frame(node, code, parameter);
+    return frame != nullptr ? QByteArray(frame) : QByteArray();
+}
+
+const QByteArray soh = "\x01";
+
+// Unaddressed frames, as TCP carries them.
+QByteArray command(unsigned int code, const char *parameter = nullptr)
+{
+    return commandFrame(0, code, parameter);
+}
+
+QByteArray normalEnd(const char *data = nullptr)
+{
+    return responseFrame(0, 0x00, data);
+}
+
+// The engine over a scripted link, on a clock the test moves.
+class Rig
+{
+public:
+    Rig() : engine(opener, timer, lastCommand, responseBuffer, trace)
+    {
+        engine.setClock([this]() { return now; });
+        engine.setTimeout(1000);
+        QObject::connect(&engine, &ExchangeEngine::exchangeEnded,
+                         [this](const ExchangeRecord &record) { records << record; });
+        QString reason;
+        QVERIFY(engine.openLink(&reason));
+    }
+
+    void start(const QByteArray &frame, bool formDecides = true)
+    {
+        ExchangeRequest request;
+        request.frame = frame;
+        request.formDecides = formDecides;
+        engine.start(request);
+    }
+    // Each piece as one read from the link.
+    void arrive(const QByteArrayList &pieces)
+    {
+        for (const QByteArray &piece : pieces) {
+            opener.last->reads << piece;
+            engine.receive();
+        }
+    }
+
+    ScriptedOpener opener;
+    QTimer timer;
+    QByteArray lastCommand;
+    QByteArray responseBuffer;
+    TrafficTrace trace;
+    ExchangeEngine engine;
+    QList<ExchangeRecord> records;
+    qint64 now = 0;
+};
+
+} // namespace
+
+class ExchangeEngineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void verdicts_data();
+    void verdicts();
+    void reception_data();
+    void reception();
+    void responseTooLongIsKeptBounded();
+};
+
+void ExchangeEngineTest::verdicts_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<int>("outcome");
+    // The form of the data decides only where it is read; the raw levels show any frame.
+    QTest::addColumn<bool>("formOnly");
+    const auto row = [](const char *name, const QByteArray &command, const QByteArray &response,
+                        ExchangeOutcome outcome, bool formOnly) {
+        QTest::newRow(name) << command << response << int(outcome) << formOnly;
+    };
+    const auto invalid = ExchangeOutcome::InvalidAnswer;
+
+    row("normal end", command(0x1402), normalEnd("0110"), ExchangeOutcome::Ok, false);
+    row("error end", command(0x0100, "00000004"), responseFrame(0, 0x72),
+        ExchangeOutcome::UnitError, false);
+    row("code not in the table", "99\r", normalEnd("1"), ExchangeOutcome::Ok, false);
+
+    const QByteArray model = responseFrame(1, 0x00, "V640-SIM01");
+    QByteArray changedByte = model;
+    changedByte[changedByte.size() - 4] = '2';
+    row("changed byte, old FCS", commandFrame(1, 0x1401), changedByte, invalid, false);
+    row("FCS in lower case", commandFrame(1, 0x1401), soh + "0100ab\r", invalid, false);
+    row("another node", commandFrame(1, 0x1401), responseFrame(5, 0x00, "V640-SIM01"), invalid,
+        false);
+    row("not a frame", command(0x1401), "00V640\x80\r", invalid, false);
+
+    row("one page of data for two", command(0x0100, "0000000C"), normalEnd("0123456789ABCDEF"),
+        invalid, true);
+    row("lower-case tag data", command(0x0100, "00000004"), "00aa0102030405060F\r", invalid, true);
+    row("read without its mask", "0100\r", normalEnd("0123456789ABCDEF"), invalid, true);
+    row("ZZ for a number", command(0x40), "00ZZ\r", invalid, true);
+    row("firmware of one digit", command(0x1402), normalEnd("1"), invalid, true);
+    row("MAC in lower case", command(0x1403), "00aa1122334455\r", invalid, true);
+    row("IP of 8 digits", command(0x1413), normalEnd("19216800"), invalid, true);
+    row("DIP switch of one digit", command(0x1410), normalEnd("1"), invalid, true);
+    row("last command empty", command(0x15), normalEnd(), invalid, true);
+    row("last command of 3 digits", command(0x15), normalEnd("7F0"), invalid, true);
+    row("history of 11 digits", command(0x16), normalEnd("000A0009000"), invalid, true);
+}
+
+void ExchangeEngineTest::verdicts()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, response);
+    QFETCH(int, outcome);
+    QFETCH(bool, formOnly);
+    QVERIFY(!command.isEmpty() && !response.isEmpty());
+
+    for (const bool formDecides : {true, false}) {
+        Rig rig;
+        rig.start(command, formDecides);
+        rig.arrive({response});
+        QCOMPARE(rig.records.size(), 1);
+        const ExchangeRecord &record = rig.records.first();
+        QCOMPARE(record.command, command);
+        QCOMPARE(record.response, response);
+        const bool judged = formDecides || !formOnly;
+        QCOMPARE(int(record.outcome), judged ? outcome : int(ExchangeOutcome::Ok));
+        QCOMPARE(record.reason.isEmpty(),
+                 ExchangeOutcome(int(record.outcome)) == ExchangeOutcome::Ok);
+    }
+}
+
+void ExchangeEngineTest::reception_data()
+{
+    QTest::addColumn<QByteArray>("command"); // empty: no command outstanding
+    QTest::addColumn<QByteArrayList>("reads");
+    QTest::addColumn<QByteArray>("response"); // empty: the exchange is still open
+    const auto row = [](const char *name, const QByteArray &command, const QByteArrayList &reads,
+                        const QByteArray &response) {
+        QTest::newRow(name) << command << reads << response;
+    };
+
+    const QByteArray unaddressed = command(0x1401);
+    const QByteArray addressed = commandFrame(1, 0x1401);
+    row("in pieces", unaddressed, {"00V6", "40", "\r"}, "00V640\r");
+    row("CR at index 0 never completes", unaddressed, {"\r", "00AB\r"}, QByteArray());
+    row("bytes after the CR are dropped", unaddressed, {"00A", "B\r\n01\r"}, "00AB\r");
+    row("line feeds before the answer are not part of it", unaddressed, {"\n", "\n\n00A", "\nB\r"},
+        "00A\nB\r");
+    row("addressed: bytes before SOH are dropped", addressed,
+        {"\n00\r", "x" + responseFrame(1, 0x00, "V640")}, responseFrame(1, 0x00, "V640"));
+    row("no command outstanding", QByteArray(), {"00ZZ\r"}, QByteArray());
+}
+
+void ExchangeEngineTest::reception()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArrayList, reads);
+    QFETCH(QByteArray, response);
+    Rig rig;
+    if (!command.isEmpty()) {
+        rig.start(command, false);
+    }
+    rig.arrive(reads);
+    QCOMPARE(rig.records.size(), response.isEmpty() ? 0 : 1);
+    if (!response.isEmpty()) {
+        QCOMPARE(rig.records.first().response, response);
+    }
+}
+
+void ExchangeEngineTest::responseTooLongIsKeptBounded()
+{
+    Rig rig;
+    rig.start(command(0x1401));
+    const QByteArray chunk(4096, 'A');
+    for (int i = 0; i < 2560; ++i) {
+        rig.arrive({chunk});
+        QVERIFY(rig.responseBuffer.size() <= V640_MAX_FRAME_SIZE + 1);
+    }
+    rig.arrive({"BBB\rCCC"});
+    QCOMPARE(rig.records.size(), 1);
+    const QByteArray kept = rig.records.first().response;
+    // What is judged is what the whole stream would have given: not a frame.
+    QCOMPARE(kept.size(), V640_MAX_FRAME_SIZE + 2);
+    QCOMPARE(kept.indexOf('\r'), V640_MAX_FRAME_SIZE + 1);
+    QCOMPARE(rig.records.first().outcome, ExchangeOutcome::InvalidAnswer);
+}
+
+QTEST_GUILESS_MAIN(ExchangeEngineTest)
+#include "tst_exchangeengine.moc"
