@@ -119,7 +119,8 @@ const LookupCase lookupCases[] = {
     {"OnlyA3BeforeFcs01", soh + "01A301\r", {-1, -1, 0}, {-1, -1, 0}},
     // A code without parameters matches only as the whole message.
     {"Code1234", sealed("01", "1234"), {-1, -1, 0}, {-1, -1, 0}},
-    {"Code7FWithMore", "7F00\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"Code72WithMore", "72XX\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"Code1401WithMore", sealed("01", "1401AB"), {-1, -1, 0}, {-1, -1, 0}},
     {"LowercaseA0", sealed("01", "a0"), {-1, -1, 0}, {-1, -1, 0}},
     {"AddressedSeven", soh + "01100\r", {-1, -1, 0}, {-1, -1, 0}},
     {"UnaddressedTwo", "1\r", {-1, -1, 0}, {-1, -1, 0}},
