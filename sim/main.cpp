@@ -25,6 +25,9 @@ line starting with "ok" or "error":
   fault bad-byte on|off        put byte 80 (hex) before the CR of each response
   fault lost-write on|off      answer write commands with 00 but store nothing
   fault trailing HEX|off       send these bytes after each response
+  fault repeat N [GAP_MS]      send every Nth response twice, the copy GAP_MS later (0: off)
+  fault busy on|off            drop commands that come while a response is still to be sent
+  fault delay-next N MS        the next N responses wait MS milliseconds instead of the delay
   fault clear                  all faults off, a pending respond, flood or arrive dropped
   faults                       reply "ok" and the fault settings
   arrive N PAGE HEX16          after the next N commands, tag page PAGE holds these bytes
@@ -77,6 +80,10 @@ const OptionDefinition optionDefinitions[] = {
     {"bad-byte", nullptr, "Fault: a byte outside the frame characters.", "bad-byte"},
     {"lost-write", nullptr, "Fault: writes answer 00 but store nothing.", "lost-write"},
     {"trailing", "hex", "Fault: send these bytes after each response.", "trailing"},
+    {"repeat", "n[:gap]", "Fault: send every Nth response twice, the copy GAP ms later.", "repeat"},
+    {"busy", nullptr, "Fault: drop commands while a response is still to be sent.", "busy"},
+    {"delay-next", "n:ms", "Fault: the first N responses wait MS ms instead of --delay.",
+     "delay-next"},
 };
 
 // Reads the parsed command line into `options`; a message for a value it refuses.

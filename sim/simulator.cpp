@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -95,6 +97,11 @@ void Simulator::answerFrame(ProgramLink *link, const QByteArray &frame)
     if (!unit.accepts(frame)) {
         return;
     }
+    // A unit that is busy sending does not hear the command at all.
+    const auto sending = [](const std::unique_ptr<ProgramLink> &each) { return each->sending(); };
+    if (faults.busy && std::any_of(links.begin(), links.end(), sending)) {
+        return;
+    }
     if (faults.ignoreNext > 0) {
         --faults.ignoreNext;
         return;
@@ -134,13 +141,29 @@ void Simulator::answerFrame(ProgramLink *link, const QByteArray &frame)
         }
         job.bytes += faults.trailing;
     }
-    job.delayMs = faults.delayMs;
+    job.delayMs = faults.delayNextCount > 0 ? faults.delayNextMs : faults.delayMs;
+    faults.delayNextCount -= faults.delayNextCount > 0 ? 1 : 0;
+    faults.delayNextMs = faults.delayNextCount > 0 ? faults.delayNextMs : 0;
     // A flood goes out as fast as the link takes it.
     if (job.fillCount == 0) {
         job.pieceSize = faults.splitBytes;
         job.pauseMs = faults.splitPauseMs;
     }
+    if (faults.repeatEvery == 0 || ++answersSinceRepeated < faults.repeatEvery) {
+        link->send(job);
+        return;
+    }
+    answersSinceRepeated = 0;
+    OutputJob copy = job;
+    copy.delayMs = faults.repeatGapMs;
+    // Right behind the original, in one write, where nothing comes between them.
+    if (copy.delayMs == 0 && job.pieceSize == 0 && job.fillCount == 0) {
+        job.bytes += copy.bytes;
+        link->send(job);
+        return;
+    }
     link->send(job);
+    link->send(copy);
 }
 
 void Simulator::recordReceived(const QByteArray &bytes)
@@ -175,6 +198,7 @@ QByteArray Simulator::execute(const QByteArray &line)
             arrivals.clear();
         }
         commandsSinceIgnored = 0;
+        answersSinceRepeated = 0;
         return "ok";
     }
     if (command == "faults" && count == 1) {

@@ -58,6 +58,7 @@ private:
     // Locks the state file for as long as this simulator runs.
     int stateLock = -1;
     int commandsSinceIgnored = 0;
+    int answersSinceRepeated = 0;
     // The next answered command gets this job instead of its response ("respond", "flood").
     std::optional<OutputJob> pendingOverride;
     // Tag pages that change after a number of answered commands ("arrive").
