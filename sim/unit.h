@@ -66,9 +66,11 @@ private:
         QByteArray data;
     };
 
-    Outcome carryOut(int code, const QByteArray &parameter, bool tagPresent, bool writesStored);
-    Outcome readPages(const QByteArray &parameter, bool tagPresent) const;
-    Outcome write(int code, const QByteArray &parameter, bool tagPresent, bool writesStored);
+    // Tag commands act on `fieldTag`; nullptr: no tag in the field.
+    Outcome carryOut(int code, const QByteArray &parameter, QByteArray *fieldTag,
+                     bool writesStored);
+    Outcome readPages(const QByteArray &parameter, const QByteArray *fieldTag) const;
+    Outcome write(int code, const QByteArray &parameter, QByteArray *fieldTag, bool writesStored);
     Outcome storeAddress(const QByteArray &fieldName, const QByteArray &parameter);
     void countCommand(bool success);
     QByteArray historyText(char separator) const;
