@@ -34,6 +34,7 @@ Simulator::Simulator(const SimulatorOptions &options)
     : options(options), faults(options.faults), unit(options.node),
       control([this](const QByteArray &line) { return execute(line); }, &output, &notices)
 {
+    unit.tagLine() = options.tagLine;
 }
 
 Simulator::~Simulator()
@@ -196,6 +197,7 @@ QByteArray Simulator::execute(const QByteArray &line)
         if (words.at(1) == "clear") {
             pendingOverride.reset();
             arrivals.clear();
+            unit.tagLine().stop();
         }
         commandsSinceIgnored = 0;
         answersSinceRepeated = 0;
@@ -229,6 +231,24 @@ QByteArray Simulator::execute(const QByteArray &line)
         }
         arrivals.append({static_cast<int>(commands), words.at(2), words.at(3)});
         return "ok";
+    }
+    if (command == "pass" && count == 2 && words.at(1) == "off") {
+        unit.tagLine().stop();
+        return "ok";
+    }
+    if (command == "pass" && unit.tagLine().start(words.mid(1))) {
+        return "ok";
+    }
+    if (command == "passing" && count == 1) {
+        return "ok " + unit.tagLine().status();
+    }
+    qint64 id = 0;
+    if (command == "tag" && count == 2 && parseCount(words.at(1), TagLine::largestId, &id) &&
+        id > 0) {
+        const QByteArray *content = unit.tagLine().content(static_cast<int>(id));
+        return content != nullptr
+                   ? "ok " + encodeHex(*content)
+                   : "error tag " + QByteArray::number(id) + " has not come into the field";
     }
     if (command == "received" && count == 1) {
         return "ok " + encodeHex(received.right(receivedLimit));
@@ -274,6 +294,10 @@ QByteArray Simulator::execute(const QByteArray &line)
         {"arrive", "arrive N PAGE HEX16 (N 1 to 1000000, at most 1000 pending)"},
         {"respond", "respond HEX"},
         {"flood", "flood N (1 to 1000000000)"},
+        {"pass", "pass PRESENT GAP ID... (PRESENT and GAP 0 to 1000000, 1 to 10000 IDs of 1 to "
+                 "999999), or pass off"},
+        {"passing", "passing"},
+        {"tag", "tag ID (1 to 999999)"},
         {"send", "send HEX"},
         {"received", "received"},
         {"clear-received", "clear-received"},

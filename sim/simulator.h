@@ -26,6 +26,7 @@ struct SimulatorOptions
     QString stateFile;
     int controlPort = -1; // -1: no control port
     Faults faults;
+    TagLine tagLine;
 };
 
 // The stand-in Amplifier Unit behind every transport it serves on: answers frames with the

@@ -210,8 +210,9 @@ QByteArray Unit::answer(const QByteArray &frame, bool tagPresent, bool writesSto
                 resend = !previousResponse.isEmpty();
                 outcome = {resend ? NormalEnd : NotAvailable, QByteArray()};
             } else {
-                outcome = carryOut(code, QByteArray(parameter, length), tagPresent ? &tag : nullptr,
-                                   writesStored);
+                QByteArray *fieldTag = passing.isPlaying() ? passing.tagInField() : &tag;
+                outcome = carryOut(code, QByteArray(parameter, length),
+                                   tagPresent ? fieldTag : nullptr, writesStored);
             }
         }
     }
@@ -235,6 +236,7 @@ QByteArray Unit::answer(const QByteArray &frame, bool tagPresent, bool writesSto
     if (entry != nullptr) {
         texts.insert("last-command", entry->text);
     }
+    passing.commandAnswered();
     return previousResponse;
 }
 

@@ -1,6 +1,7 @@
 #ifndef VORSEL_SIM_UNIT_H
 #define VORSEL_SIM_UNIT_H
 
+#include "tagline.h"
 #include "v640.h"
 
 #include <QByteArray>
@@ -46,6 +47,9 @@ public:
     // to the same node when the command was addressed. Without a tag in the field, tag
     // commands fail; with writes lost, they succeed but store nothing.
     QByteArray answer(const QByteArray &frame, bool tagPresent, bool writesStored);
+    // Tags passing the antenna: while a line plays, tag commands act on the tag it has in the
+    // field (none in a gap) instead of the unit's own tag, and each answer moves it on.
+    TagLine &tagLine() { return passing; }
 
     // Fields by the names of the control commands and the state file: the text fields,
     // "history" and "tag".
@@ -78,6 +82,7 @@ private:
     int node;
     QHash<QByteArray, QByteArray> texts;
     QByteArray tag;
+    TagLine passing;
     int total = 0;
     int successful = 0;
     int failed = 0;

@@ -24,6 +24,11 @@ const QByteArray tagField = "tag " + tag;
 const QByteArray model = "00V640-SIM01\r";
 const QByteArray tagWrite = "0300000000045555555555555555\r";
 const QByteArray readPage1 = "010000000004\r";
+// Page 0 of a passing tag as a read of page 1 returns it.
+QByteArray idPage(int id)
+{
+    return "00" + QByteArray::number(id).rightJustified(16, '0') + '\r';
+}
 const QByteArray faultsOff = "ok no-tag=off delay=0 split=0,0 ignore-every=0 ignore-next=0 "
                              "close=off bad-byte=off lost-write=off trailing=off repeat=0,0 "
                              "busy=off delay-next=0,0";
@@ -89,6 +94,10 @@ private slots:
               "fault delay-next 5", "fault busy", "respond XYZ1", "flood 0", "send 3G",
               "page 17 0011223344556677", "set firmware 0A09", "set mac 001122aabbcc",
               "set history 0001 0001"},
+             faultsOff},
+            {"error usage: ",
+             {"pass 1 1", "pass 1 1 0", "pass 1 1 1000000", "pass 1000001 0 1", "pass off 1",
+              "passing 1", "tag 0"},
              faultsOff}};
         for (const auto &[reply, lines, faults] : steps) {
             for (const QByteArray &line : lines) {
@@ -97,6 +106,7 @@ private slots:
             QCOMPARE(sim.control("faults"), faults);
         }
         QCOMPARE(sim.control("state"), state);
+        QCOMPARE(sim.control("passing"), "ok off");
     }
     // A connection of its own, so that a row that failed half-way leaves nothing for the next.
     void init()
@@ -150,6 +160,10 @@ private slots:
             "10A\r", "00A\x80\r\n00A\x80\r\n");
         // Far more than the socket buffers hold: control is answered while it goes out.
         row("flood", "flood 10000000", "1401\r", QByteArray(10000000, 'A'));
+        row("pass: a tag written comes back", "pass 1 0 5 6 5",
+            "040008AA\r01000000000C\r01000000000C\r",
+            "00\r" + idPage(6).chopped(1) + QByteArray(16, '0') + '\r' + idPage(5).chopped(1) +
+                "AA" + QByteArray(14, '0') + '\r');
         // The commands answered still read the page as it was; the next one finds it changed.
         row("arrival after 2 commands", "arrive 2 0 A1A2A3A4A5A6A7A8", readPage1.repeated(2),
             ("00" + tag.left(16) + '\r').repeated(2), "tag " + tagWith(0, "A1A2A3A4A5A6A7A8"));
@@ -216,8 +230,7 @@ private slots:
                  "ok " + (sent + "10AFTER\r").right(8 << 20).toHex().toUpper());
     }
 
-    // Sequences with control lines between the exchanges; the late answers and what comes
-    // before them.
+    // Exchanges with control lines between them: late answers, and tags passing the antenna.
     void sequences_data()
     {
         QTest::addColumn<QList<Step>>("steps");
@@ -233,6 +246,27 @@ private slots:
         QTest::newRow("delay-next 2") << QList<Step>{{"control", "fault delay-next 2 300"},
                                                      {"tcp", "10A\r", "00A\r", 300},
                                                      {"tcp", "10B\r", "00B\r", 300}};
+        // Other commands count too; the own tag comes back at the end.
+        QTest::newRow("pass 3 tags") << QList<Step>{
+            {"control", "pass 2 1 1 2 3"},
+            {"control", "passing", "ok tag=1 left=2"},
+            {"tcp", readPage1, idPage(1)},
+            {"control", "passing", "ok tag=1 left=1"},
+            {"tcp", readPage1.repeated(3) + "1401\r", idPage(1) + "72\r" + idPage(2) + model},
+            {"control", "passing", "ok empty left=1"},
+            {"tcp", readPage1.repeated(4), "72\r" + idPage(3).repeated(2) + "72\r"},
+            {"control", "passing", "ok done"},
+            {"tcp", readPage1, "72\r"},
+            {"control", "tag 2", "ok " + idPage(2).mid(2, 16) + QByteArray(256, '0')},
+            {"control", "tag 4", "error tag 4 has not come into the field"},
+            {"control", "pass off"},
+            {"tcp", readPage1, "00" + tag.left(16) + '\r'}};
+        QTest::newRow("pass, a tag for good")
+            << QList<Step>{{"control", "pass 0 3 7 8"},
+                           {"tcp", readPage1.repeated(3), idPage(7).repeated(3)},
+                           {"control", "passing", "ok tag=7 left=forever"},
+                           {"control", "fault clear"},
+                           {"control", "passing", "ok off"}};
         // An hour for the first: the second comes well within the harness's bound.
         QTest::newRow("delay-next, then none")
             << QList<Step>{{"control", "fault delay-next 1 3600000"},
