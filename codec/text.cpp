@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <limits.h>
+
 int text_size(const char *text)
 {
     if (text == nullptr) {
@@ -24,6 +26,40 @@ int text_copy(const char *source, char *destination, int max_length)
     }
     destination[copied] = '\0';
     return copied;
+}
+
+int text_fill(char *text, int character, int count)
+{
+    if (count < 0) {
+        return 0;
+    }
+    if (text != nullptr) {
+        for (int i = 0; i < count; ++i) {
+            text[i] = static_cast<char>(character & 0xFF);
+        }
+    }
+    return count;
+}
+
+int text_clear(char *text, int count)
+{
+    return text_fill(text, 0, count);
+}
+
+int text_comp(const char *text1, const char *text2, int count)
+{
+    if (count < 0) {
+        return 1;
+    }
+    if (text1 == nullptr || text2 == nullptr) {
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (text1[i] != text2[i]) {
+            return 1;
+        }
+    }
+    return 0;
 }
 
 int population_count(uint32_t value)
@@ -146,4 +182,37 @@ int hex_to_text(uint32_t value, char *text, int length)
         value >>= 4;
     }
     return length;
+}
+
+// A count whose text length is no int is out of range, like a count below 1.
+int array_to_text(const void *array, int count, char *text)
+{
+    if (count < 1 || count > INT_MAX / 2) {
+        return 0;
+    }
+    if (array == nullptr || text == nullptr) {
+        return 2 * count;
+    }
+    const unsigned char *bytes = static_cast<const unsigned char *>(array);
+    for (int i = 0; i < count; ++i) {
+        text[2 * i] = hex_to_char1(bytes[i] >> 4);
+        text[2 * i + 1] = hex_to_char1(bytes[i] & 0xFu);
+    }
+    return 2 * count;
+}
+
+int text_to_array(const char *text, int length, void *array)
+{
+    if (length < 2 || length % 2 != 0) {
+        return 0;
+    }
+    if (text == nullptr || array == nullptr) {
+        return length / 2;
+    }
+    unsigned char *bytes = static_cast<unsigned char *>(array);
+    for (int i = 0; i < length / 2; ++i) {
+        bytes[i] = static_cast<unsigned char>(16 * char1_to_hex(text[2 * i]) +
+                                              char1_to_hex(text[2 * i + 1]));
+    }
+    return length / 2;
 }

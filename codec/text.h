@@ -18,6 +18,9 @@ extern "C" {
 /* Byte strings. */
 int text_size(const char *text);
 int text_copy(const char *source, char *destination, int max_length);
+int text_fill(char *text, int character, int count);
+int text_clear(char *text, int count);
+int text_comp(const char *text1, const char *text2, int count);
 int population_count(uint32_t value);
 
 /* Single characters. */
@@ -35,6 +38,11 @@ uint32_t text_to_dec(const char *text, int length);
 uint32_t text_to_hex(const char *text, int length);
 int dec_to_text(uint32_t value, char *text, int length);
 int hex_to_text(uint32_t value, char *text, int length);
+
+/* Byte arrays: taken as untyped memory so that char, signed char and unsigned char
+ * buffers all serve without casts. */
+int array_to_text(const void *array, int count, char *text);
+int text_to_array(const char *text, int length, void *array);
 
 #ifdef __cplusplus
 }

@@ -11,6 +11,21 @@
  * when there is no valid value; pointer readers return null and set the length to 0. Like
  * strchr, pointer readers return a plain char pointer into the caller's frame, so callers that
  * hold a writable frame can use it without a cast.
+ *
+ * Code lookup: the four getters (v640_get_command_code, v640_get_response_code,
+ * v640_get_command_parameter, v640_get_response_parameter) read a code that takes no parameters
+ * (max_parameter_length 0) only as the whole message, so that "1401" is the command 1401 and
+ * never the error end 14 followed by "01". A message that begins with such a code and goes on
+ * matches no code: these getters then give -1, or null and length 0, where a lookup of the first
+ * record whose text starts the message would give that record. Only they differ from that lookup:
+ *   v640_get_command_code on "1234": -1, not 0x0012 (code 12 followed by "34"). The response code
+ *     of "1234" is -1 either way: no response code is 12.
+ *   v640_get_response_code on "72XX": -1, not 0x0072; v640_get_response_parameter: null and
+ *     length 0, not "XX" of length 2.
+ *   v640_get_command_parameter on "1401AB": null and length 0, not "AB" of length 2;
+ *     v640_get_command_code: -1, not 0x1401.
+ * The parameter setters, and the builders through them, take the code that starts the message,
+ * whatever follows it, and replace what follows.
  */
 #ifndef VORSEL_CODEC_V640_H
 #define VORSEL_CODEC_V640_H

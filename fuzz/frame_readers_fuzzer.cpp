@@ -1,9 +1,11 @@
-// Every frame reader and the code and parameter getters on arbitrary bytes.
+// Every frame reader and the code and parameter getters on arbitrary bytes, and the text
+// functions that take a count on the same bytes.
 //
 // The bytes go into a heap buffer of exactly their size, so AddressSanitizer stops any read past
 // it. Readers stop at a NUL, the first CR or offset 277; a buffer that holds none of these within
 // it (shorter than 278 bytes, no NUL, no CR) gets one NUL behind it, as a C string would.
 
+#include <algorithm>
 #include <memory>
 
 #include "fuzz_support.h"
@@ -101,6 +103,32 @@ void checkReaders(const char *frame, std::size_t bufferSize)
                      messageLength);
 }
 
+// Each call touches exactly its count of bytes, each in a heap block of exactly that size.
+void checkTextFunctions(const char *bytes, int count)
+{
+    std::unique_ptr<char[]> copy(new char[count]);
+    std::memcpy(copy.get(), bytes, static_cast<std::size_t>(count));
+    FUZZ_REQUIRE(text_comp(bytes, copy.get(), count) == 0);
+    if (count > 0) {
+        copy[count - 1] ^= 1;
+        FUZZ_REQUIRE(text_comp(bytes, copy.get(), count) == 1);
+        FUZZ_REQUIRE(text_comp(bytes, copy.get(), count - 1) == 0);
+    }
+    const int character = count << 8 | (count > 0 ? bytes[0] & 0xFF : 0);
+    FUZZ_REQUIRE(text_fill(copy.get(), character, count) == count);
+    FUZZ_REQUIRE(std::count(copy.get(), copy.get() + count, char(character & 0xFF)) == count);
+    FUZZ_REQUIRE(text_clear(copy.get(), count) == count);
+    FUZZ_REQUIRE(std::count(copy.get(), copy.get() + count, '\0') == count);
+
+    // Hexadecimal text and back gives the bytes again.
+    std::unique_ptr<char[]> text(new char[2 * count]);
+    FUZZ_REQUIRE(array_to_text(bytes, count, text.get()) == 2 * count);
+    FUZZ_REQUIRE(text_to_array(text.get(), 2 * count, copy.get()) == count);
+    FUZZ_REQUIRE(std::memcmp(copy.get(), bytes, static_cast<std::size_t>(count)) == 0);
+    // Any bytes read as text: one byte per pair.
+    FUZZ_REQUIRE(text_to_array(bytes, count, copy.get()) == (count % 2 == 0 ? count / 2 : 0));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
@@ -121,5 +149,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         frame[size] = '\0';
     }
     checkReaders(frame.get(), bufferSize);
+    checkTextFunctions(frame.get(), static_cast<int>(bufferSize));
     return 0;
 }

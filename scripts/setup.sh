@@ -13,7 +13,7 @@ demo_packages=(
 test_packages=(
     libgtest-dev libbenchmark-dev
     clang
-    dpkg-dev file groff-base
+    dpkg-dev file groff-base lintian
 )
 
 # install_missing PACKAGE...: installs those of the packages that are not installed yet.

@@ -23,10 +23,12 @@ void SerialCommunicationSetting::setBaudRate(int baudRate)
 
 void SerialCommunicationSetting::setProperties(const QString &text)
 {
-    static const QRegularExpression grammar(QStringLiteral("^(\\d*)([EON])?(\\d)?(\\d)?([HSN])?$"));
+    // The whole text, ASCII only: "$" would also match before a final line feed, and upper-casing
+    // the whole text would turn a long s into an S.
+    static const QRegularExpression grammar(QRegularExpression::anchoredPattern(
+        QStringLiteral("([0-9]*)([EONeon])?([0-9])?([0-9])?([HSNhsn])?")));
 
-    const QString upper = text.toUpper();
-    const QRegularExpressionMatch match = grammar.match(upper);
+    const QRegularExpressionMatch match = grammar.match(text);
     if (!match.hasMatch()) {
         valid = false;
         return;
@@ -35,7 +37,7 @@ void SerialCommunicationSetting::setProperties(const QString &text)
     // An empty group or a number too large for an int reads as 0.
     setBaudRate(match.captured(1).toInt());
 
-    const QString parityLetter = match.captured(2);
+    const QString parityLetter = match.captured(2).toUpper();
     if (parityLetter == QLatin1String("N")) {
         parityValue = QSerialPort::NoParity;
     } else if (parityLetter == QLatin1String("E")) {
@@ -64,7 +66,7 @@ void SerialCommunicationSetting::setProperties(const QString &text)
         }
     }
 
-    const QString flowLetter = match.captured(5);
+    const QString flowLetter = match.captured(5).toUpper();
     if (flowLetter == QLatin1String("H")) {
         flowControlValue = QSerialPort::HardwareControl;
     } else if (flowLetter == QLatin1String("S")) {

@@ -70,6 +70,8 @@ bool Faults::apply(const QByteArray &name, const QList<QByteArray> &arguments, Q
         valid = parseSwitch(arguments, &closeConnection);
     } else if (name == "bad-byte") {
         valid = parseSwitch(arguments, &badByte);
+    } else if (name == "busy") {
+        valid = parseSwitch(arguments, &busy);
     } else if (name == "delay") {
         valid = count == 1 && parseNumber(arguments, 0, longestDelayMs, &delayMs);
     } else if (name == "ignore-every") {
@@ -82,6 +84,25 @@ bool Faults::apply(const QByteArray &name, const QList<QByteArray> &arguments, Q
         if (valid) {
             splitBytes = bytes;
             splitPauseMs = bytes == 0 ? 0 : pause;
+        }
+    } else if (name == "repeat") {
+        int every = 0;
+        int gap = 0;
+        valid = (count == 1 || count == 2) &&
+                parseNumber(arguments, 0, Faults::mostCommands, &every) &&
+                (count == 1 || parseNumber(arguments, 1, longestDelayMs, &gap));
+        if (valid) {
+            repeatEvery = every;
+            repeatGapMs = every == 0 ? 0 : gap;
+        }
+    } else if (name == "delay-next") {
+        int answers = 0;
+        int wait = 0;
+        valid = count == 2 && parseNumber(arguments, 0, Faults::mostCommands, &answers) &&
+                parseNumber(arguments, 1, longestDelayMs, &wait);
+        if (valid) {
+            delayNextCount = answers;
+            delayNextMs = answers == 0 ? 0 : wait;
         }
     } else if (name == "trailing") {
         QByteArray bytes;
@@ -113,7 +134,10 @@ QByteArray Faults::summary() const
            " ignore-next=" + QByteArray::number(ignoreNext) +
            " close=" + switchText(closeConnection) + " bad-byte=" + switchText(badByte) +
            " lost-write=" + switchText(lostWrite) +
-           " trailing=" + (trailing.isEmpty() ? QByteArray("off") : encodeHex(trailing));
+           " trailing=" + (trailing.isEmpty() ? QByteArray("off") : encodeHex(trailing)) +
+           " repeat=" + QByteArray::number(repeatEvery) + ',' + QByteArray::number(repeatGapMs) +
+           " busy=" + switchText(busy) + " delay-next=" + QByteArray::number(delayNextCount) + ',' +
+           QByteArray::number(delayNextMs);
 }
 
 QList<QByteArray> ControlLineReader::append(const QByteArray &bytes)

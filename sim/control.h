@@ -30,6 +30,14 @@ struct Faults
     bool badByte = false;
     bool lostWrite = false;
     QByteArray trailing;
+    // Every Nth answer goes out twice, the copy this long after the original.
+    int repeatEvery = 0;
+    int repeatGapMs = 0;
+    // Commands that come while an answer is still to be sent are dropped.
+    bool busy = false;
+    // The next answers that wait this long instead of delayMs.
+    int delayNextCount = 0;
+    int delayNextMs = 0;
 
     // Applies "NAME ARGUMENTS" as the control command "fault" takes them; false with a reason
     // for a name or arguments it does not know.

@@ -124,6 +124,8 @@ OutputQueue::OutputQueue(Writer writer, std::function<void()> closer)
     : writer(std::move(writer)), closer(std::move(closer))
 {
     timer.setSingleShot(true);
+    // A coarse timer may fire up to 5% early: a delay or pause must last at least as asked.
+    timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, this, &OutputQueue::pump);
 }
 

@@ -115,6 +115,8 @@ public:
 
     // Queues the job; a program that has left too much unread is dropped instead.
     void send(const OutputJob &job);
+    // Whether something queued has not gone out whole yet (waiting for its delay included).
+    bool sending() const { return output.queuedJobs() > 0; }
 
 signals:
     void bytesReceived(const QByteArray &bytes);

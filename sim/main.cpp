@@ -25,9 +25,19 @@ line starting with "ok" or "error":
   fault bad-byte on|off        put byte 80 (hex) before the CR of each response
   fault lost-write on|off      answer write commands with 00 but store nothing
   fault trailing HEX|off       send these bytes after each response
-  fault clear                  all faults off, a pending respond, flood or arrive dropped
+  fault repeat N [GAP_MS]      send every Nth response twice, the copy GAP_MS later (0: off)
+  fault busy on|off            drop commands that come while a response is still to be sent
+  fault delay-next N MS        the next N responses wait MS milliseconds instead of the delay
+  fault clear                  all faults off, a pending respond, flood or arrive dropped,
+                               a line of passing tags ended
   faults                       reply "ok" and the fault settings
   arrive N PAGE HEX16          after the next N commands, tag page PAGE holds these bytes
+  pass PRESENT GAP ID...       tags pass the antenna in this order: each ID in the field for
+                               PRESENT commands (0: for good), then none for GAP commands
+  pass off                     the line ends, the unit's own tag is in the field again
+  passing                      reply "ok" and the passing tag ("tag=ID left=N", "empty left=N",
+                               "done" or "off")
+  tag ID                       reply "ok" and the content of passing tag ID, in hex
   respond HEX                  answer the next command with exactly these bytes
   flood N                      answer the next command with N bytes "A" and no CR
   send HEX                     send these bytes now to the program
@@ -77,6 +87,13 @@ const OptionDefinition optionDefinitions[] = {
     {"bad-byte", nullptr, "Fault: a byte outside the frame characters.", "bad-byte"},
     {"lost-write", nullptr, "Fault: writes answer 00 but store nothing.", "lost-write"},
     {"trailing", "hex", "Fault: send these bytes after each response.", "trailing"},
+    {"repeat", "n[:gap]", "Fault: send every Nth response twice, the copy GAP ms later.", "repeat"},
+    {"busy", nullptr, "Fault: drop commands while a response is still to be sent.", "busy"},
+    {"delay-next", "n:ms", "Fault: the first N responses wait MS ms instead of --delay.",
+     "delay-next"},
+    {"pass", "present,gap,id,...",
+     "Tags pass the antenna: each ID in the field for PRESENT commands, then none for GAP.",
+     nullptr},
 };
 
 // Reads the parsed command line into `options`; a message for a value it refuses.
@@ -114,6 +131,8 @@ void readOptions(const QCommandLineParser &parser, SimulatorOptions *options, QS
         *message = QStringLiteral("--node takes 1 to 31");
     } else if (isSet("control") && !number("control", 0, 65535, &options->controlPort)) {
         *message = QStringLiteral("--control takes a port number, 0 to 65535");
+    } else if (isSet("pass") && !options->tagLine.start(value("pass").toLatin1().split(','))) {
+        *message = QStringLiteral("invalid value for --pass: %1").arg(value("pass"));
     }
     options->port = static_cast<quint16>(port);
     options->pty = isSet("pty");

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -32,6 +34,7 @@ Simulator::Simulator(const SimulatorOptions &options)
     : options(options), faults(options.faults), unit(options.node),
       control([this](const QByteArray &line) { return execute(line); }, &output, &notices)
 {
+    unit.tagLine() = options.tagLine;
 }
 
 Simulator::~Simulator()
@@ -95,6 +98,11 @@ void Simulator::answerFrame(ProgramLink *link, const QByteArray &frame)
     if (!unit.accepts(frame)) {
         return;
     }
+    // A unit that is busy sending does not hear the command at all.
+    const auto sending = [](const std::unique_ptr<ProgramLink> &each) { return each->sending(); };
+    if (faults.busy && std::any_of(links.begin(), links.end(), sending)) {
+        return;
+    }
     if (faults.ignoreNext > 0) {
         --faults.ignoreNext;
         return;
@@ -134,13 +142,29 @@ void Simulator::answerFrame(ProgramLink *link, const QByteArray &frame)
         }
         job.bytes += faults.trailing;
     }
-    job.delayMs = faults.delayMs;
+    job.delayMs = faults.delayNextCount > 0 ? faults.delayNextMs : faults.delayMs;
+    faults.delayNextCount -= faults.delayNextCount > 0 ? 1 : 0;
+    faults.delayNextMs = faults.delayNextCount > 0 ? faults.delayNextMs : 0;
     // A flood goes out as fast as the link takes it.
     if (job.fillCount == 0) {
         job.pieceSize = faults.splitBytes;
         job.pauseMs = faults.splitPauseMs;
     }
+    if (faults.repeatEvery == 0 || ++answersSinceRepeated < faults.repeatEvery) {
+        link->send(job);
+        return;
+    }
+    answersSinceRepeated = 0;
+    OutputJob copy = job;
+    copy.delayMs = faults.repeatGapMs;
+    // Right behind the original, in one write, where nothing comes between them.
+    if (copy.delayMs == 0 && job.pieceSize == 0 && job.fillCount == 0) {
+        job.bytes += copy.bytes;
+        link->send(job);
+        return;
+    }
     link->send(job);
+    link->send(copy);
 }
 
 void Simulator::recordReceived(const QByteArray &bytes)
@@ -173,8 +197,10 @@ QByteArray Simulator::execute(const QByteArray &line)
         if (words.at(1) == "clear") {
             pendingOverride.reset();
             arrivals.clear();
+            unit.tagLine().stop();
         }
         commandsSinceIgnored = 0;
+        answersSinceRepeated = 0;
         return "ok";
     }
     if (command == "faults" && count == 1) {
@@ -205,6 +231,24 @@ QByteArray Simulator::execute(const QByteArray &line)
         }
         arrivals.append({static_cast<int>(commands), words.at(2), words.at(3)});
         return "ok";
+    }
+    if (command == "pass" && count == 2 && words.at(1) == "off") {
+        unit.tagLine().stop();
+        return "ok";
+    }
+    if (command == "pass" && unit.tagLine().start(words.mid(1))) {
+        return "ok";
+    }
+    if (command == "passing" && count == 1) {
+        return "ok " + unit.tagLine().status();
+    }
+    qint64 id = 0;
+    if (command == "tag" && count == 2 && parseCount(words.at(1), TagLine::largestId, &id) &&
+        id > 0) {
+        const QByteArray *content = unit.tagLine().content(static_cast<int>(id));
+        return content != nullptr
+                   ? "ok " + encodeHex(*content)
+                   : "error tag " + QByteArray::number(id) + " has not come into the field";
     }
     if (command == "received" && count == 1) {
         return "ok " + encodeHex(received.right(receivedLimit));
@@ -250,6 +294,10 @@ QByteArray Simulator::execute(const QByteArray &line)
         {"arrive", "arrive N PAGE HEX16 (N 1 to 1000000, at most 1000 pending)"},
         {"respond", "respond HEX"},
         {"flood", "flood N (1 to 1000000000)"},
+        {"pass", "pass PRESENT GAP ID... (PRESENT and GAP 0 to 1000000, 1 to 10000 IDs of 1 to "
+                 "999999), or pass off"},
+        {"passing", "passing"},
+        {"tag", "tag ID (1 to 999999)"},
         {"send", "send HEX"},
         {"received", "received"},
         {"clear-received", "clear-received"},

@@ -26,6 +26,7 @@ struct SimulatorOptions
     QString stateFile;
     int controlPort = -1; // -1: no control port
     Faults faults;
+    TagLine tagLine;
 };
 
 // The stand-in Amplifier Unit behind every transport it serves on: answers frames with the
@@ -58,6 +59,7 @@ private:
     // Locks the state file for as long as this simulator runs.
     int stateLock = -1;
     int commandsSinceIgnored = 0;
+    int answersSinceRepeated = 0;
     // The next answered command gets this job instead of its response ("respond", "flood").
     std::optional<OutputJob> pendingOverride;
     // Tag pages that change after a number of answered commands ("arrive").

@@ -210,7 +210,9 @@ QByteArray Unit::answer(const QByteArray &frame, bool tagPresent, bool writesSto
                 resend = !previousResponse.isEmpty();
                 outcome = {resend ? NormalEnd : NotAvailable, QByteArray()};
             } else {
-                outcome = carryOut(code, QByteArray(parameter, length), tagPresent, writesStored);
+                QByteArray *fieldTag = passing.isPlaying() ? passing.tagInField() : &tag;
+                outcome = carryOut(code, QByteArray(parameter, length),
+                                   tagPresent ? fieldTag : nullptr, writesStored);
             }
         }
     }
@@ -234,10 +236,11 @@ QByteArray Unit::answer(const QByteArray &frame, bool tagPresent, bool writesSto
     if (entry != nullptr) {
         texts.insert("last-command", entry->text);
     }
+    passing.commandAnswered();
     return previousResponse;
 }
 
-Unit::Outcome Unit::carryOut(int code, const QByteArray &parameter, bool tagPresent,
+Unit::Outcome Unit::carryOut(int code, const QByteArray &parameter, QByteArray *fieldTag,
                              bool writesStored)
 {
     // Queries answer with a text field as it stands.
@@ -251,11 +254,11 @@ Unit::Outcome Unit::carryOut(int code, const QByteArray &parameter, bool tagPres
     }
     switch (code) {
     case 0x0100:
-        return readPages(parameter, tagPresent);
+        return readPages(parameter, fieldTag);
     case 0x0200:
     case 0x0300:
     case 0x0400:
-        return write(code, parameter, tagPresent, writesStored);
+        return write(code, parameter, fieldTag, writesStored);
     case 0x10:
         return {NormalEnd, parameter};
     case 0x16:
@@ -279,7 +282,7 @@ Unit::Outcome Unit::carryOut(int code, const QByteArray &parameter, bool tagPres
     }
 }
 
-Unit::Outcome Unit::readPages(const QByteArray &parameter, bool tagPresent) const
+Unit::Outcome Unit::readPages(const QByteArray &parameter, const QByteArray *fieldTag) const
 {
     QList<int> pages;
     if (!isUpperHex(parameter)) {
@@ -288,19 +291,20 @@ Unit::Outcome Unit::readPages(const QByteArray &parameter, bool tagPresent) cons
     if (!pagesOfMask(parameter, &pages) || pages.size() > mostPagesPerRead) {
         return {AddressOutOfRange, QByteArray()};
     }
-    if (!tagPresent) {
+    if (fieldTag == nullptr) {
         return {NoTagInField, QByteArray()};
     }
     QByteArray data;
     for (int page : pages) {
-        data += encodeHex(tag.mid(page * pageSize, pageSize));
+        data += encodeHex(fieldTag->mid(page * pageSize, pageSize));
     }
     return {NormalEnd, data};
 }
 
 // Write (0200: 8 bytes per page), same-write (0300: 8 bytes to every page) and byte-write
 // (0400: bytes from an address). Checks run in the order form, range, tag.
-Unit::Outcome Unit::write(int code, const QByteArray &parameter, bool tagPresent, bool writesStored)
+Unit::Outcome Unit::write(int code, const QByteArray &parameter, QByteArray *fieldTag,
+                          bool writesStored)
 {
     const bool byteWrite = code == 0x0400;
     const QByteArray data = parameter.mid(byteWrite ? 2 : 8);
@@ -329,12 +333,12 @@ Unit::Outcome Unit::write(int code, const QByteArray &parameter, bool tagPresent
                 {pages.at(index) * pageSize, same ? bytes : bytes.mid(index * pageSize, pageSize)});
         }
     }
-    if (!tagPresent) {
+    if (fieldTag == nullptr) {
         return {NoTagInField, QByteArray()};
     }
     for (const QPair<int, QByteArray> &piece : pieces) {
         if (writesStored) {
-            tag.replace(piece.first, piece.second.size(), piece.second);
+            fieldTag->replace(piece.first, piece.second.size(), piece.second);
         }
     }
     return {NormalEnd, QByteArray()};

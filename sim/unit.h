@@ -1,6 +1,7 @@
 #ifndef VORSEL_SIM_UNIT_H
 #define VORSEL_SIM_UNIT_H
 
+#include "tagline.h"
 #include "v640.h"
 
 #include <QByteArray>
@@ -46,6 +47,9 @@ public:
     // to the same node when the command was addressed. Without a tag in the field, tag
     // commands fail; with writes lost, they succeed but store nothing.
     QByteArray answer(const QByteArray &frame, bool tagPresent, bool writesStored);
+    // Tags passing the antenna: while a line plays, tag commands act on the tag it has in the
+    // field (none in a gap) instead of the unit's own tag, and each answer moves it on.
+    TagLine &tagLine() { return passing; }
 
     // Fields by the names of the control commands and the state file: the text fields,
     // "history" and "tag".
@@ -66,9 +70,11 @@ private:
         QByteArray data;
     };
 
-    Outcome carryOut(int code, const QByteArray &parameter, bool tagPresent, bool writesStored);
-    Outcome readPages(const QByteArray &parameter, bool tagPresent) const;
-    Outcome write(int code, const QByteArray &parameter, bool tagPresent, bool writesStored);
+    // Tag commands act on `fieldTag`; nullptr: no tag in the field.
+    Outcome carryOut(int code, const QByteArray &parameter, QByteArray *fieldTag,
+                     bool writesStored);
+    Outcome readPages(const QByteArray &parameter, const QByteArray *fieldTag) const;
+    Outcome write(int code, const QByteArray &parameter, QByteArray *fieldTag, bool writesStored);
     Outcome storeAddress(const QByteArray &fieldName, const QByteArray &parameter);
     void countCommand(bool success);
     QByteArray historyText(char separator) const;
@@ -76,6 +82,7 @@ private:
     int node;
     QHash<QByteArray, QByteArray> texts;
     QByteArray tag;
+    TagLine passing;
     int total = 0;
     int successful = 0;
     int failed = 0;

@@ -53,12 +53,14 @@ _vorsel_sim()
             # A late line feed, the commonest stray byte.
             candidates="0A"
             ;;
-        --delay | --split | --ignore-every | --ignore-next | --no-tag-for) ;;
+        --delay | --split | --ignore-every | --ignore-next | --no-tag-for | --repeat | \
+            --delay-next | --pass) ;;
         *)
             if [[ $cur == -* ]]; then
                 candidates="--help --help-all --listen --port --pty --link --serial --settings
                     --node --state --control --no-tag --no-tag-for --delay --split --ignore-every
-                    --ignore-next --close --bad-byte --lost-write --trailing"
+                    --ignore-next --close --bad-byte --lost-write --trailing --repeat --busy
+                    --delay-next --pass"
                 [[ $cur == --* ]] || candidates+=" -h"
             fi
             ;;

@@ -26,9 +26,7 @@ struct BuildCase
 const BuildCase buildCases[] = {
     {"Node1Code1401", command, 1, 0x1401, "", soh + "01140105\r"},
     {"Node1Code10With1234", command, 1, 0x10, "1234", soh + "0110123404\r"},
-    {"Node0Code1401", command, 0, 0x1401, "", "1401\r"},
     {"NullParameterAsEmpty", command, 1, 0x10, nullptr, soh + "011000\r"},
-    {"ResponseNormalEnd", response, 1, 0x00, "", soh + "010001\r"},
     {"SohInParameter", command, 1, 0x10, "\x01", soh + "0110" + soh + "01\r"},
     // The frame ends at a CR in the parameter; the FCS takes the two characters before it.
     {"CrInParameterEndsFrame", command, 1, 0x10, "12\r34", soh + "011000\r"},

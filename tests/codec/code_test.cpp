@@ -114,24 +114,17 @@ void expectLookups(const char *frame, const LookupCase &c)
 const LookupCase lookupCases[] = {
     {"Command1401", soh + "01140105\r", {0x1401, 7, 0}, {-1, -1, 0}},
     {"NormalEndWith20", sealed("01", "00" + text(20)), {-1, -1, 0}, {0, 5, 20}},
-    {"ErrorEnd72", sealed("01", "72"), {-1, -1, 0}, {0x72, 5, 0}},
-    {"CodeOnlyUnaddressed", "10\r", {0x10, 2, 0}, {-1, -1, 0}},
     {"GettersApplyNoLimits", sealed("01", "0100" + text(7)), {0x100, 7, 7}, {-1, -1, 0}},
-    {"Longest", sealed("01", "10" + text(270)), {0x10, 5, 270}, {-1, -1, 0}},
-    {"LongestUnaddressed", "00" + text(275) + "\r", {-1, -1, 0}, {0, 2, 275}},
     // "A300" needs four message characters: the FCS behind "A3" is no part of the message.
-    {"OnlyA3", soh + "01A300\r", {-1, -1, 0}, {-1, -1, 0}},
     {"OnlyA3BeforeFcs01", soh + "01A301\r", {-1, -1, 0}, {-1, -1, 0}},
-    {"Message14BeforeFcs01", soh + "011401\r", {-1, -1, 0}, {0x14, 5, 0}},
     // A code without parameters matches only as the whole message.
     {"Code1234", sealed("01", "1234"), {-1, -1, 0}, {-1, -1, 0}},
-    {"Code7FWithMore", "7F00\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"Code72WithMore", "72XX\r", {-1, -1, 0}, {-1, -1, 0}},
+    {"Code1401WithMore", sealed("01", "1401AB"), {-1, -1, 0}, {-1, -1, 0}},
     {"LowercaseA0", sealed("01", "a0"), {-1, -1, 0}, {-1, -1, 0}},
-    {"UnknownXY", sealed("01", "XY"), {-1, -1, 0}, {-1, -1, 0}},
     {"AddressedSeven", soh + "01100\r", {-1, -1, 0}, {-1, -1, 0}},
     {"UnaddressedTwo", "1\r", {-1, -1, 0}, {-1, -1, 0}},
     {"InvalidCharacter", soh + "0110\n00\r", {-1, -1, 0}, {-1, -1, 0}},
-    {"NoCr", std::string(278, '0'), {-1, -1, 0}, {-1, -1, 0}},
 };
 
 class Lookups : public ::testing::TestWithParam<LookupCase>
@@ -167,8 +160,6 @@ const WriteCase setterCases[] = {
      [](char *f) { return v640_set_command_parameter(f, nullptr, 3); }, 1, ""},
     {"InvalidFrame", buffer(soh + "0110\t0000\r"),
      [](char *f) { return v640_set_command_parameter(f, "1", 1); }, 1, ""},
-    {"NoCr", buffer(std::string(278, '0')),
-     [](char *f) { return v640_set_response_parameter(f, "1", 1); }, 1, ""},
     {"AddressedSeven", buffer(soh + "01100\r"),
      [](char *f) { return v640_set_command_parameter(f, "", 0); }, 1, ""},
     {"NullFrame", "", [](char *) { return v640_set_response_parameter(nullptr, "", 0); }, 1, ""},

@@ -24,7 +24,6 @@ const WriteCase writeCases[] = {
     {"InitAddressed8", tiny, [](char *f) { return v640_init_frame(f, 8, 0); }, 0,
      soh + "000000\r\0"s},
     {"InitAddressed278", tiny, [](char *f) { return v640_init_frame(f, 278, 0); }, 0, started},
-    {"InitUnaddressed278", tiny, [](char *f) { return v640_init_frame(f, 278, 1); }, 0, zeros},
     {"InitUnaddressed2", tiny, [](char *f) { return v640_init_frame(f, 2, 1); }, 1, ""},
     {"InitAddressed7", tiny, [](char *f) { return v640_init_frame(f, 7, 0); }, 1, ""},
     {"InitUnaddressed279", tiny, [](char *f) { return v640_init_frame(f, 279, 1); }, 1, ""},

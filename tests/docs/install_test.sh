@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs a build tree into a scratch prefix: exactly the programs, their man pages and their
-# completion scripts arrive, each as in the source tree, and the programs run from there.
+# Installs a build tree into a scratch prefix: exactly the programs, their man pages, completion
+# scripts and documents arrive, the pages and scripts as in the source tree, and the programs run
+# from there.
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build_dir=$1 source_dir=$2
@@ -19,6 +20,9 @@ diff - <(echo "$installed") <<'LIST' || fail "installed (>) and expected (<) dif
 ./bin/vorsel-sim
 ./share/bash-completion/completions/vorsel
 ./share/bash-completion/completions/vorsel-sim
+./share/doc/vorsel/README.md.gz
+./share/doc/vorsel/changelog.gz
+./share/doc/vorsel/copyright
 ./share/man/man1/vorsel-sim.1.gz
 ./share/man/man1/vorsel.1.gz
 LIST

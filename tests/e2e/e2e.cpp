@@ -156,7 +156,7 @@ bool Vorsel::finish()
 
 void addColumns()
 {
-    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArrayList>("steps");
     QTest::addColumn<QByteArrayList>("sent");
     QTest::addColumn<int>("status");
@@ -166,25 +166,30 @@ void addColumns()
 void addRow(const char *name, const QString &arguments, const QByteArrayList &steps,
             const QByteArrayList &sent, int status, Input input)
 {
+    addRow(name, arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts), steps, sent, status, input);
+}
+
+void addRow(const char *name, const QStringList &arguments, const QByteArrayList &steps,
+            const QByteArrayList &sent, int status, Input input)
+{
     QTest::newRow(name) << arguments << steps << sent << status << input;
 }
 
 void runRow(int lastOctet, const QStringList &wrapper)
 {
-    QFETCH(QString, arguments);
+    QFETCH(QStringList, arguments);
     QFETCH(QByteArrayList, steps);
     QFETCH(QByteArrayList, sent);
     QFETCH(int, status);
     QFETCH(Input, input);
 
-    const QStringList options = arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     QStringList simulatorArguments;
     int node = 0; // over TCP every frame is unaddressed
     if (lastOctet != onPty) {
         simulatorArguments = QStringList{QStringLiteral("--listen"), address(lastOctet)};
     } else {
-        const int nodeOption = options.indexOf(QStringLiteral("-n"));
-        node = nodeOption < 0 ? 1 : options.value(nodeOption + 1).toInt();
+        const int nodeOption = arguments.indexOf(QStringLiteral("-n"));
+        node = nodeOption < 0 ? 1 : arguments.value(nodeOption + 1).toInt();
         simulatorArguments = QStringList{QStringLiteral("--pty"), QStringLiteral("--node"),
                                          QString::number(node > 1 && node < 32 ? node : 1)};
     }
@@ -212,8 +217,8 @@ void runRow(int lastOctet, const QStringList &wrapper)
         }
         const QByteArray text = step.mid(1);
         if (!started && !step.startsWith('!')) {
-            started = vorsel.start(QStringList{QStringLiteral("--target"), target} + options, input,
-                                   file);
+            started = vorsel.start(QStringList{QStringLiteral("--target"), target} + arguments,
+                                   input, file);
             QVERIFY2(started, qPrintable(vorsel.process.errorString()));
         }
         if (step.startsWith('!')) {

@@ -66,7 +66,8 @@ private:
     int terminalSlave = -1;
 };
 
-// Columns: arguments (split at spaces), steps, sent, status, input. The steps, in order:
+// Columns: arguments (a text split at spaces, or a list for values with spaces), steps, sent,
+// status, input. The steps, in order:
 //   "!LINE"  a control line for the simulator, answered ok; leading ones run before vorsel
 //            starts. "!quit" ends the simulator, whose record is taken first.
 //   "<TEXT"  TEXT on vorsel's standard input (with File input: the file's content).
@@ -81,6 +82,8 @@ private:
 // sent: the messages the unit received, framed as the link frames them ("\x01..." verbatim).
 void addColumns();
 void addRow(const char *name, const QString &arguments, const QByteArrayList &steps,
+            const QByteArrayList &sent = {}, int status = 0, Input input = Pipe);
+void addRow(const char *name, const QStringList &arguments, const QByteArrayList &steps,
             const QByteArrayList &sent = {}, int status = 0, Input input = Pipe);
 // Runs the current row against a simulator on 127.0.0.N or on a pty (onPty).
 void runRow(int lastOctet, const QStringList &wrapper = {});

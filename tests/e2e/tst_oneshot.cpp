@@ -129,6 +129,10 @@ void OneShotTest::refusals_data()
     for (const QString &arguments : invalid) {
         addRow(qPrintable(arguments.left(40)), arguments, {}, {}, 3);
     }
+    // The serial text must be the grammar and nothing else, in ASCII.
+    for (const char *rate : {"9600\n", "9600 ", "96\u0661"}) {
+        addRow(QByteArray(rate).toPercentEncoding(), {"-c", rate, "--get-model-number"}, {}, {}, 3);
+    }
     // A run that got no complete answer must not report success.
     addRow("no answer", "-i 1000 --get-model-number", {"!fault ignore-every 1"}, {"1401"}, 4);
     addRow("no CR", "-o 1 -i 1000 --reset", {"!respond 30303132"}, {"7F"}, 4);

@@ -49,6 +49,10 @@ void SerialCommunicationSettingTest::grammar_data()
     row("separator", "19200,E,7,1", "9600 N 8 1 - invalid");
     row("second parity letter", "19200EE", "9600 N 8 1 - invalid");
     row("trailing space", "19200 ", "9600 N 8 1 - invalid");
+    row("trailing line feed", "19200\n", "9600 N 8 1 - invalid");
+    // Only ASCII digits and letters.
+    row("Arabic-Indic digit", "96\u0661", "9600 N 8 1 - invalid");
+    row("long s", "9600N81\u017f", "9600 N 8 1 - invalid");
     row("negative rate", "-9600", "9600 N 8 1 - invalid");
     row("too many digits", "9600E812", "9600 N 8 1 - invalid");
 }

@@ -3,6 +3,8 @@
 // answers those it refuses. Each command's normal answer is left to the end-to-end tests.
 #include "simharness.h"
 
+#include <QElapsedTimer>
+
 #include <numeric>
 #include <tuple>
 
@@ -22,6 +24,24 @@ const QByteArray tagField = "tag " + tag;
 const QByteArray model = "00V640-SIM01\r";
 const QByteArray tagWrite = "0300000000045555555555555555\r";
 const QByteArray readPage1 = "010000000004\r";
+// Page 0 of a passing tag as a read of page 1 returns it.
+QByteArray idPage(int id)
+{
+    return "00" + QByteArray::number(id).rightJustified(16, '0') + '\r';
+}
+const QByteArray faultsOff = "ok no-tag=off delay=0 split=0,0 ignore-every=0 ignore-next=0 "
+                             "close=off bad-byte=off lost-write=off trailing=off repeat=0,0 "
+                             "busy=off delay-next=0,0";
+
+// A control line and its reply (once it has it), or bytes sent over "tcp" or "pty" and all that
+// comes back, the last byte no sooner than `leastMs` after the sending.
+struct Step
+{
+    QByteArray where;
+    QByteArray sent;
+    QByteArray expected = "ok";
+    int leastMs = 0;
+};
 
 void row(const char *name, const QByteArray &control, const QByteArray &sent,
          const QByteArray &expected, const QByteArray &field = tagField, bool overPty = false,
@@ -31,6 +51,8 @@ void row(const char *name, const QByteArray &control, const QByteArray &sent,
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(QList<Step>)
 
 class FrameTest : public QObject
 {
@@ -46,32 +68,37 @@ private slots:
     void initTestCase()
     {
         const QByteArray on = "ok no-tag=5 delay=50 split=3,20 ignore-every=4 ignore-next=2 "
-                              "close=on bad-byte=on lost-write=on trailing=0A0D";
-        const QByteArray off = "ok no-tag=off delay=0 split=0,0 ignore-every=0 ignore-next=0 "
-                               "close=off bad-byte=off lost-write=off trailing=off";
+                              "close=on bad-byte=on lost-write=on trailing=0A0D repeat=3,40 "
+                              "busy=on delay-next=2,60";
         QVERIFY(sim.start("--listen 127.0.0.110 --port 0 --pty --no-tag-for 5 --delay 50 --split "
                           "3:20 --ignore-every 4 --ignore-next 2 --close --bad-byte --lost-write "
-                          "--trailing 0a0d"));
+                          "--trailing 0a0d --repeat 3:40 --busy --delay-next 2:60"));
         QCOMPARE(sim.control("faults"), on);
         const QByteArray state = sim.control("state");
         const QList<std::tuple<QByteArray, QByteArrayList, QByteArray>> steps{
             {"ok",
              {"fault no-tag off", "fault delay 0", "fault split 0 0", "fault ignore-every 0",
               "fault ignore-next 0", "fault close off", "fault bad-byte off",
-              "fault lost-write off", "fault trailing off"},
-             off},
+              "fault lost-write off", "fault trailing off", "fault repeat 0 40", "fault busy off",
+              "fault delay-next 0 60"},
+             faultsOff},
             {"ok",
              {"fault no-tag 5", "fault delay 50", "fault split 3 20", "fault ignore-every 4",
               "fault ignore-next 2", "fault close on", "fault bad-byte on", "fault lost-write on",
-              "fault trailing 0a0d"},
+              "fault trailing 0a0d", "fault repeat 3 40", "fault busy on", "fault delay-next 2 60"},
              on},
-            {"ok", {"fault clear"}, off},
+            {"ok", {"fault clear"}, faultsOff},
             {"error",
              {"respond " + QByteArray(17 << 20, '4'), "", "explode", "fault no-tag yes",
-              "fault delay -1", "fault split 4", "fault trailing ABC", "respond XYZ1", "flood 0",
-              "send 3G", "page 17 0011223344556677", "set firmware 0A09", "set mac 001122aabbcc",
+              "fault delay -1", "fault split 4", "fault trailing ABC", "fault repeat 1 2 3",
+              "fault delay-next 5", "fault busy", "respond XYZ1", "flood 0", "send 3G",
+              "page 17 0011223344556677", "set firmware 0A09", "set mac 001122aabbcc",
               "set history 0001 0001"},
-             off}};
+             faultsOff},
+            {"error usage: ",
+             {"pass 1 1", "pass 1 1 0", "pass 1 1 1000000", "pass 1000001 0 1", "pass off 1",
+              "passing 1", "tag 0"},
+             faultsOff}};
         for (const auto &[reply, lines, faults] : steps) {
             for (const QByteArray &line : lines) {
                 QVERIFY2(sim.control(line).startsWith(reply), line.left(40).constData());
@@ -79,6 +106,7 @@ private slots:
             QCOMPARE(sim.control("faults"), faults);
         }
         QCOMPARE(sim.control("state"), state);
+        QCOMPARE(sim.control("passing"), "ok off");
     }
     // A connection of its own, so that a row that failed half-way leaves nothing for the next.
     void init()
@@ -126,8 +154,16 @@ private slots:
         row("close over a pty", "fault close on", "\00101030000000004555555555555555506\r", "",
             tagField, true);
         row("respond once", "respond 3737", "1401\r1401\r", "77" + model);
+        row("repeat every 3rd", "fault repeat 3", "10A\r10B\r10C\r10D\r10E\r10F\r",
+            "00A\r00B\r00C\r00C\r00D\r00E\r00F\r00F\r");
+        row("repeat as it went out", "fault repeat 1\nfault bad-byte on\nfault trailing 0A",
+            "10A\r", "00A\x80\r\n00A\x80\r\n");
         // Far more than the socket buffers hold: control is answered while it goes out.
         row("flood", "flood 10000000", "1401\r", QByteArray(10000000, 'A'));
+        row("pass: a tag written comes back", "pass 1 0 5 6 5",
+            "040008AA\r01000000000C\r01000000000C\r",
+            "00\r" + idPage(6).chopped(1) + QByteArray(16, '0') + '\r' + idPage(5).chopped(1) +
+                "AA" + QByteArray(14, '0') + '\r');
         // The commands answered still read the page as it was; the next one finds it changed.
         row("arrival after 2 commands", "arrive 2 0 A1A2A3A4A5A6A7A8", readPage1.repeated(2),
             ("00" + tag.left(16) + '\r').repeated(2), "tag " + tagWith(0, "A1A2A3A4A5A6A7A8"));
@@ -173,7 +209,9 @@ private slots:
         Link pty;
         QVERIFY(!overPty || pty.open(sim.readiness("pty")));
         Link &link = overPty ? pty : program;
-        QVERIFY(control.isEmpty() || sim.control(control) == "ok");
+        for (const QByteArray &line : control.split('\n')) {
+            QVERIFY2(line.isEmpty() || sim.control(line) == "ok", line.constData());
+        }
         const qint64 before = sim.peakResidentKib(true);
         const int step = pieceSize > 0 ? pieceSize : sent.size();
         for (int position = 0; position < sent.size(); position += step) {
@@ -190,6 +228,69 @@ private slots:
         QVERIFY(sim.grewLittleSince(before));
         QCOMPARE(sim.control("received"),
                  "ok " + (sent + "10AFTER\r").right(8 << 20).toHex().toUpper());
+    }
+
+    // Exchanges with control lines between them: late answers, and tags passing the antenna.
+    void sequences_data()
+    {
+        QTest::addColumn<QList<Step>>("steps");
+        QTest::newRow("repeat, the copy later")
+            << QList<Step>{{"control", "fault repeat 1 400"}, {"tcp", "10A\r", "00A\r00A\r", 400}};
+        // The command that comes while the first answer waits is lost; the next is answered.
+        QTest::newRow("busy") << QList<Step>{{"control", "set history 0000 0000 0000"},
+                                             {"control", "fault busy on"},
+                                             {"control", "fault delay-next 1 300"},
+                                             {"tcp", "10A\r10B\r", "00A\r", 300},
+                                             {"tcp", "10C\r", "00C\r"},
+                                             {"control", "get history", "ok 0002 0002 0000"}};
+        QTest::newRow("delay-next 2") << QList<Step>{{"control", "fault delay-next 2 300"},
+                                                     {"tcp", "10A\r", "00A\r", 300},
+                                                     {"tcp", "10B\r", "00B\r", 300}};
+        // Other commands count too; the own tag comes back at the end.
+        QTest::newRow("pass 3 tags") << QList<Step>{
+            {"control", "pass 2 1 1 2 3"},
+            {"control", "passing", "ok tag=1 left=2"},
+            {"tcp", readPage1, idPage(1)},
+            {"control", "passing", "ok tag=1 left=1"},
+            {"tcp", readPage1.repeated(3) + "1401\r", idPage(1) + "72\r" + idPage(2) + model},
+            {"control", "passing", "ok empty left=1"},
+            {"tcp", readPage1.repeated(4), "72\r" + idPage(3).repeated(2) + "72\r"},
+            {"control", "passing", "ok done"},
+            {"tcp", readPage1, "72\r"},
+            {"control", "tag 2", "ok " + idPage(2).mid(2, 16) + QByteArray(256, '0')},
+            {"control", "tag 4", "error tag 4 has not come into the field"},
+            {"control", "pass off"},
+            {"tcp", readPage1, "00" + tag.left(16) + '\r'}};
+        QTest::newRow("pass, a tag for good")
+            << QList<Step>{{"control", "pass 0 3 7 8"},
+                           {"tcp", readPage1.repeated(3), idPage(7).repeated(3)},
+                           {"control", "passing", "ok tag=7 left=forever"},
+                           {"control", "fault clear"},
+                           {"control", "passing", "ok off"}};
+        // An hour for the first: the second comes well within the harness's bound.
+        QTest::newRow("delay-next, then none")
+            << QList<Step>{{"control", "fault delay-next 1 3600000"},
+                           {"tcp", "10A\r", ""},
+                           {"control", "faults", faultsOff},
+                           {"pty", "10B\r", "00B\r"}};
+    }
+
+    void sequences()
+    {
+        QFETCH(QList<Step>, steps);
+        Link pty(sim.readiness("pty"));
+        for (const Step &step : steps) {
+            if (step.where == "control") {
+                QTRY_COMPARE_WITH_TIMEOUT(sim.control(step.sent), step.expected, simulatorBoundMs);
+                continue;
+            }
+            Link &link = step.where == "pty" ? pty : program;
+            QElapsedTimer clock;
+            clock.start();
+            link.send(step.sent);
+            QCOMPARE(link.readCount(step.expected.size()), step.expected);
+            QVERIFY(clock.elapsed() >= step.leastMs);
+        }
     }
 };
 

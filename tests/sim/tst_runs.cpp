@@ -42,7 +42,8 @@ private slots:
         Link serial("/dev/ptmx");
         Sim sim;
         QVERIFY(sim.start("--listen 127.0.0.102 --port 0 --pty --link " + link + " --serial " +
-                          serial.slave() + " --settings 19200N82 --control 0"));
+                          serial.slave() + " --settings 19200N82 --control 0 --pass 0,0,4"));
+        QCOMPARE(sim.control("passing"), "ok tag=4 left=forever");
         QCOMPARE(sim.readiness("serial"), serial.slave());
         // The control channel listens on the --listen address, which is a loopback one.
         QVERIFY(sim.readiness("tcp").startsWith("127.0.0.102:") &&
@@ -105,6 +106,7 @@ private slots:
         row("port in use", "--listen 127.0.0.104 --port HELD", "", "listen on 127.0.0.104:");
         row("link to a file", "--pty --link " + kept, "", "not a symbolic link");
         row("host name", "--listen localhost", "", "takes an IP address");
+        row("tag ID 0 passing", "--pty --pass 1,0,0", "", "invalid value for --pass");
         row("state: a device", "--pty --state " + device, "", "not a regular file");
         row("state: a FIFO", "--pty --state " + fifo, "", "not a regular file");
         row("state: an endless device", "--pty --state /dev/zero", "", "not a regular file");
