@@ -24,6 +24,9 @@ ExchangeEngine::ExchangeEngine(LinkOpener &opener, QTimer &timer, QByteArray &la
     monotonic.start();
     now = [this]() { return monotonic.elapsed(); };
     timer.setSingleShot(true);
+    // Qt's default timer may fire up to 5% early: a unit answering within the time-out must not
+    // be given up.
+    timer.setTimerType(Qt::PreciseTimer);
 }
 
 ExchangeEngine::~ExchangeEngine()
@@ -106,6 +109,7 @@ void ExchangeEngine::send()
     lastCommand = request.frame;
     ++attempts;
     sentAt = now();
+    endedAt = sentAt;
     trace.sent(lastCommand, attempts);
     timer.start(timeoutMs);
 }
@@ -177,7 +181,8 @@ void ExchangeEngine::take(const char *data, qint64 count)
 void ExchangeEngine::answered()
 {
     timer.stop();
-    trace.answered(responseBuffer, now() - sentAt);
+    endedAt = now();
+    trace.answered(responseBuffer, endedAt - sentAt);
     // Bytes that are no frame, or a frame spoilt on the line or from another node, are not the
     // unit's answer: another attempt may get it. An intact answer, error end included, is never
     // sent again for a failure.
@@ -216,6 +221,11 @@ void ExchangeEngine::timerExpired()
     case Phase::Idle:
         break;
     case Phase::Awaiting:
+        // The clocks of the timer and the engine may differ by a millisecond.
+        if (now() - sentAt < timeoutMs) {
+            timer.start(int(timeoutMs - (now() - sentAt)));
+            break;
+        }
         timedOut();
         break;
     case Phase::Pausing:
@@ -226,7 +236,8 @@ void ExchangeEngine::timerExpired()
 
 void ExchangeEngine::timedOut()
 {
-    trace.timedOut(timeoutMs, responseBuffer);
+    endedAt = now();
+    trace.timedOut(endedAt - sentAt, responseBuffer);
     const QString reason =
         QStringLiteral("no answer from %1 within %2 ms").arg(linkName).arg(timeoutMs);
     // Another attempt, and a scan's next node, go out over the same link: nothing shows it
@@ -292,7 +303,7 @@ void ExchangeEngine::end(ExchangeOutcome outcome, AnswerCheck::Verdict verdict,
     if (attempts > 0) {
         record.command = lastCommand;
         record.response = responseBuffer;
-        record.elapsedMs = now() - sentAt;
+        record.elapsedMs = endedAt - sentAt;
     }
     record.outcome = outcome;
     record.verdict = verdict;

@@ -40,7 +40,7 @@ struct ExchangeRecord
     AnswerCheck::Verdict verdict = AnswerCheck::Verdict::Valid;
     QString reason;        // why it is not a normal end, in words
     int attempts = 0;      // how often the frame went out
-    qint64 elapsedMs = -1; // from the last send to the answer
+    qint64 elapsedMs = -1; // from the last send to the answer, or to the time-out
     // The link broke, or was refused when it was opened again: the run cannot go on.
     bool linkLost = false;
 };
@@ -132,6 +132,8 @@ private:
     int attempts = 0;
     int retriesUsed = 0;
     qint64 sentAt = 0;
+    // When the answer came or the time-out struck.
+    qint64 endedAt = 0;
     bool lost = false;
 };
 

@@ -32,7 +32,9 @@ void ConsoleApplicationMain::report(const ExchangeRecord &ended)
     if (answered(ended.outcome) && !jsonReport.isEnabled()) {
         reportV640Response();
     }
-    if (ended.outcome != ExchangeOutcome::Ok) {
+    if (ended.outcome == ExchangeOutcome::Timeout) {
+        diagnostics.say(QStringLiteral("%1 (waited %2 ms)").arg(ended.reason).arg(ended.elapsedMs));
+    } else if (ended.outcome != ExchangeOutcome::Ok) {
         diagnostics.say(ended.reason);
     }
     if (jsonReport.isEnabled()) {

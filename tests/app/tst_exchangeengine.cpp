@@ -84,6 +84,7 @@ private slots:
     void reception_data();
     void reception();
     void responseTooLongIsKeptBounded();
+    void timeoutWaitsItsFullInterval();
 };
 
 void ExchangeEngineTest::verdicts_data()
@@ -204,6 +205,23 @@ void ExchangeEngineTest::responseTooLongIsKeptBounded()
     QCOMPARE(kept.size(), V640_MAX_FRAME_SIZE + 2);
     QCOMPARE(kept.indexOf('\r'), V640_MAX_FRAME_SIZE + 1);
     QCOMPARE(rig.records.first().outcome, ExchangeOutcome::InvalidAnswer);
+}
+
+void ExchangeEngineTest::timeoutWaitsItsFullInterval()
+{
+    Rig rig;
+    rig.start(command(0x1401));
+    QVERIFY(rig.timer.isActive());
+    QCOMPARE(rig.timer.timerType(), Qt::PreciseTimer);
+    // A timer that fires a little early is armed again for the rest.
+    rig.now = 999;
+    rig.engine.timerExpired();
+    QVERIFY(rig.records.isEmpty() && rig.timer.isActive());
+    rig.now = 1000;
+    rig.engine.timerExpired();
+    QCOMPARE(rig.records.size(), 1);
+    QCOMPARE(rig.records.first().outcome, ExchangeOutcome::Timeout);
+    QCOMPARE(rig.records.first().elapsedMs, 1000);
 }
 
 QTEST_GUILESS_MAIN(ExchangeEngineTest)
