@@ -18,7 +18,8 @@ Verdict judge(const QByteArray &command, const QByteArray &response, bool withFo
     if (command.startsWith('\x01') && v640_get_node(frame) != v640_get_node(command.constData())) {
         return Verdict::WrongNode;
     }
-    if (withForm && responseCode == 0 && !Commands::hasAnswerForm(command, response)) {
+    if ((withForm || Commands::takesNoData(command)) && responseCode == 0 &&
+        !Commands::hasAnswerForm(command, response)) {
         return Verdict::WrongForm;
     }
     return Verdict::Valid;

@@ -16,6 +16,8 @@ enum class Verdict {
     WrongForm,          // a normal end whose data does not have the form of the answer
 };
 
+// The form of the data is judged with `withForm`, and always for a command whose normal end
+// carries no data.
 Verdict judge(const QByteArray &command, const QByteArray &response, bool withForm);
 
 // Why an answer is not valid, in a few words.

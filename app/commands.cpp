@@ -66,14 +66,14 @@ const Command operations[] = {
     {0x0100, "r", "read", TEXT("peges"), TEXT("Reads any pages of data from the ID Tag."),
      ValueForm::Pages, AnswerForm::Pages},
     {0x0200, "w", "write", TEXT("peges"), TEXT("Data is written in page units to the ID Tag."),
-     ValueForm::PagesAndTagData, AnswerForm::Free},
+     ValueForm::PagesAndTagData, AnswerForm::NoData},
     {0x0300, "s", "same-write", TEXT("peges"),
      TEXT("Writes the same data to multiple pages of an ID Tag."), ValueForm::PagesAndOnePage,
-     AnswerForm::Free},
+     AnswerForm::NoData},
     {0x0400, "b", "byte-write", TEXT("address"),
      TEXT("Writes data to any specified number of bytes starting from the address specified in "
           "the ID Tag."),
-     ValueForm::AddressAndTagData, AnswerForm::Free},
+     ValueForm::AddressAndTagData, AnswerForm::NoData},
     {0x10, nullptr, "test", TEXT("hex string"), TEXT("Performs a communications test."),
      ValueForm::Verbatim, AnswerForm::Text},
     {0x12, nullptr, "nak", nullptr, TEXT("Sends the response made immediately before again."),
@@ -103,18 +103,18 @@ const Command operations[] = {
     {0x16, nullptr, "get-communications-history", nullptr,
      TEXT("Gets the history of communications."), ValueForm::None, AnswerForm::History},
     {0x17, nullptr, "clear-communications-history", nullptr,
-     TEXT("Clears the communications history."), ValueForm::None, AnswerForm::Free},
+     TEXT("Clears the communications history."), ValueForm::None, AnswerForm::NoData},
     {0x40, nullptr, "noise-measurement", nullptr, TEXT("The levels of noise in the vicinity."),
      ValueForm::None, AnswerForm::NoiseLevel},
     {0x7F, nullptr, "reset", nullptr,
      TEXT("All Amplifier Unit processing is stopped, and the initial status is re-established."),
-     ValueForm::None, AnswerForm::Free},
+     ValueForm::None, AnswerForm::NoData},
     {0xA2, nullptr, "set-web-password", TEXT("password"), TEXT("Sets the Web password."),
-     ValueForm::Verbatim, AnswerForm::Free},
+     ValueForm::Verbatim, AnswerForm::NoData},
     {0xA300, nullptr, "set-ip-address", TEXT("address"), TEXT("Sets the IP address."),
-     ValueForm::IPAddress, AnswerForm::Free},
+     ValueForm::IPAddress, AnswerForm::NoData},
     {0xA301, nullptr, "set-subnet-mask", TEXT("subnet mask"), TEXT("Sets the subnet mask."),
-     ValueForm::IPAddress, AnswerForm::Free},
+     ValueForm::IPAddress, AnswerForm::NoData},
 };
 
 const int operationCount = int(sizeof operations / sizeof operations[0]);
@@ -138,6 +138,8 @@ bool hasAnswerForm(const QByteArray &commandFrame, const QByteArray &response)
     case AnswerForm::Free:
     case AnswerForm::Text:
         return true;
+    case AnswerForm::NoData:
+        return length == 0;
     case AnswerForm::Pages:
         return length ==
                    population_count(requestedPageMask(commandFrame) & pageBits) * pageDigits &&
@@ -158,6 +160,12 @@ bool hasAnswerForm(const QByteArray &commandFrame, const QByteArray &response)
     return false;
 }
 
+bool takesNoData(const QByteArray &commandFrame)
+{
+    return command(quint32(v640_get_command_code(commandFrame.constData()))).answer ==
+           AnswerForm::NoData;
+}
+
 Answer decode(const QByteArray &commandFrame, const QByteArray &response)
 {
     int length = 0;
@@ -169,6 +177,7 @@ Answer decode(const QByteArray &commandFrame, const QByteArray &response)
     switch (answer.form) {
     case AnswerForm::Free:
     case AnswerForm::Text:
+    case AnswerForm::NoData:
     case AnswerForm::MacAddress:
         break;
     case AnswerForm::Pages:

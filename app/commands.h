@@ -24,6 +24,7 @@ enum class ValueForm {
 enum class AnswerForm {
     Free,        // anything: codes without an answer of their own, or that no operation sends
     Text,        // any text, which is the value: a test's echo, the model number
+    NoData,      // nothing: "00" alone acknowledges a write or a setting
     Pages,       // 16 hexadecimal digits per page asked for
     Firmware,    // major and minor
     MacAddress,  // 12 hexadecimal digits
@@ -66,6 +67,9 @@ struct Answer
 
 // Whether a normal end's data has the form of the command's answer.
 bool hasAnswerForm(const QByteArray &command, const QByteArray &response);
+// A command whose normal end carries no data: anything behind "00" is no acknowledgement of it,
+// at every output level.
+bool takesNoData(const QByteArray &command);
 // The answer of a normal end. Positions the data lacks read as digit 0, so a short answer never
 // makes a decoding read past its frame.
 Answer decode(const QByteArray &command, const QByteArray &response);

@@ -81,6 +81,7 @@ QJsonValue JsonReport::value(const QByteArray &command, const QByteArray &respon
     const QString text = answer.text;
     switch (answer.form) {
     case Commands::AnswerForm::Free:
+    case Commands::AnswerForm::NoData:
         return QJsonValue();
     case Commands::AnswerForm::Text:
     case Commands::AnswerForm::CommandCode:

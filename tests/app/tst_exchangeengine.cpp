@@ -126,6 +126,12 @@ void ExchangeEngineTest::verdicts_data()
     row("last command empty", command(0x15), normalEnd(), invalid, true);
     row("last command of 3 digits", command(0x15), normalEnd("7F0"), invalid, true);
     row("history of 11 digits", command(0x16), normalEnd("000A0009000"), invalid, true);
+    // A stale read answer is no acknowledgement of a write, at any level.
+    row("write acknowledged with data", command(0x0200, "000000040011223344556677"),
+        normalEnd("0011223344556677"), invalid, false);
+    row("reset acknowledged with a space", command(0x7F), "00 \r", invalid, false);
+    row("write acknowledged", command(0x0300, "000000040011223344556677"), normalEnd(),
+        ExchangeOutcome::Ok, false);
 }
 
 void ExchangeEngineTest::verdicts()

@@ -100,6 +100,10 @@ void OneShotTest::reports_data()
            {"7F"});
     addRow("code not in the table, error-abort", "-a -o 1 --reset", {"!respond 58590D", "=XY\n"},
            {"7F"}, 2);
+    // A unit that ignored a write and then sent a late read answer wrote nothing.
+    addRow("write acknowledged with data, level 1, error-abort", "-a -o 1 -w 1 0011223344556677",
+           {"!respond 303030313032303330343035303630370D", "=0001020304050607\n"},
+           {"0200000000040011223344556677"}, 2);
     addRow("a frame behind the response", "-o 2 --get-model-number",
            {"!fault trailing 30300D", "=1401\t00V640-SIM01\n"}, {"1401"});
     // The last in table order, which is neither the first nor the last given.
