@@ -38,6 +38,8 @@ const char *reason(Verdict verdict)
         return "answer from another node";
     case Verdict::WrongForm:
         return "data not in the form of the answer";
+    case Verdict::TwoAnswers:
+        return "a second, different answer came";
     }
     return "";
 }

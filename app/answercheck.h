@@ -14,6 +14,7 @@ enum class Verdict {
     WrongCheckSequence, // an addressed frame whose FCS is not its own
     WrongNode,          // from another node than the one asked
     WrongForm,          // a normal end whose data does not have the form of the answer
+    TwoAnswers,         // a second, different answer came within the exchange
 };
 
 // The form of the data is judged with `withForm`, and always for a command whose normal end

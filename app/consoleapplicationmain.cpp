@@ -20,6 +20,7 @@ ConsoleApplicationMain::ConsoleApplicationMain(QObject *parent)
     connect(&engine, &ExchangeEngine::notice, this,
             [this](const QString &text) { diagnostics.say(text); });
     connect(&engine, &ExchangeEngine::exchangeEnded, this, &ConsoleApplicationMain::exchangeEnded);
+    connect(&engine, &ExchangeEngine::settled, this, [this]() { exitCommander(NoError); });
 }
 
 ConsoleApplicationMain::~ConsoleApplicationMain() = default;

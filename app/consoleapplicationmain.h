@@ -75,6 +75,7 @@ private:
     void exchangeEnded(const ExchangeRecord &record);
     void report(const ExchangeRecord &record);
     void finishRun();
+    void endRun(ExitStatus status);
     void awaitLine();
     void setFrame(const QByteArray &bytes);
     bool outputFailed();

@@ -68,14 +68,14 @@ void ConsoleApplicationMain::exchangeEnded(const ExchangeRecord &ended)
         // A one-shot run that got no answer must not report success; a scan goes on to the next
         // node.
         if (oneShot != 0 && production.purpose() != ProductionRun::Purpose::Probe) {
-            exitCommander(CommunicationError);
+            endRun(CommunicationError);
             return;
         }
         break;
     case ExchangeOutcome::UnitError:
     case ExchangeOutcome::InvalidAnswer:
         if (errorAbort) {
-            exitCommander(V640ResponseError);
+            endRun(V640ResponseError);
         }
         break;
     case ExchangeOutcome::Ok:
@@ -119,18 +119,31 @@ void ConsoleApplicationMain::finishRun()
             exitCommander(Error);
             return;
         }
-        exitCommander(NoError);
+        endRun(NoError);
         break;
     case ProductionRun::Result::Mismatch:
-        exitCommander(VerifyMismatch);
+        endRun(VerifyMismatch);
         break;
     case ProductionRun::Result::NoneAnswered:
-        exitCommander(CommunicationError);
+        endRun(CommunicationError);
         break;
     case ProductionRun::Result::NotWritten:
         diagnostics.say(QStringLiteral("no image written: the tag was not read whole"));
-        exitCommander(Error);
+        endRun(Error);
         break;
+    }
+}
+
+void ConsoleApplicationMain::endRun(ExitStatus status)
+{
+    // No further frame or line; the next program on a serial line must not receive what this
+    // run was owed, so the run ends once the line is quiet.
+    ending = true;
+    if (status != NoError) {
+        exitStatus = status;
+    }
+    if (!engine.settle()) {
+        exitCommander(NoError);
     }
 }
 
@@ -181,9 +194,9 @@ void ConsoleApplicationMain::filter()
         if (line.isEmpty() && inputStream.atEnd()) {
             // The session's status tells the worst that happened to any of its lines.
             if (sessionStatus.anyUnanswered()) {
-                exitCommander(CommunicationError);
+                endRun(CommunicationError);
             } else {
-                exitCommander(sessionStatus.anyRefused() ? InvalidParameter : NoError);
+                endRun(sessionStatus.anyRefused() ? InvalidParameter : NoError);
             }
             return;
         }

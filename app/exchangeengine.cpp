@@ -14,6 +14,16 @@ namespace {
 // frame, whatever else it holds.
 const int responseLimit = V640_MAX_FRAME_SIZE + 1;
 
+bool onlyLineFeeds(const char *data, qint64 count)
+{
+    for (qint64 i = 0; i < count; ++i) {
+        if (data[i] != '\n') {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 ExchangeEngine::ExchangeEngine(LinkOpener &opener, QTimer &timer, QByteArray &lastCommand,
@@ -54,9 +64,14 @@ bool ExchangeEngine::open(QString *reason, bool *refused)
     }
     trace.opened();
     emit linkOpened(link);
-    // What a serial line received before this program opened it is stale.
     if (link->isSerialLine()) {
+        // What a serial line received before this program opened it is stale; an answer owed
+        // to a frame sent before it was opened may still come.
         discardStale();
+    } else {
+        // A new connection owes nothing.
+        trusted = true;
+        owedUntil = -1;
     }
     return true;
 }
@@ -80,26 +95,50 @@ void ExchangeEngine::start(const ExchangeRequest &exchange)
     request = exchange;
     attempts = 0;
     retriesUsed = 0;
-    send();
+    sendWhenTrusted();
+}
+
+bool ExchangeEngine::settle()
+{
+    if (link == nullptr || !link->isSerialLine() || settleCheckAt() < 0) {
+        return false;
+    }
+    phase = Phase::Settling;
+    settlingAlone = true;
+    arm(settleCheckAt());
+    return true;
 }
 
 void ExchangeEngine::stop()
 {
     phase = Phase::Idle;
+    settlingAlone = false;
+    deadline = -1;
     timer.stop();
 }
 
-void ExchangeEngine::send()
+void ExchangeEngine::sendWhenTrusted()
 {
-    phase = Phase::Awaiting;
     QString reason;
+    bool refused = false;
     // A failure closed the link: it is opened anew, and failing that is one more failed attempt.
-    if (link == nullptr && !openLink(&reason)) {
+    if (link == nullptr && !open(&reason, &refused)) {
         attemptFailed(ExchangeOutcome::LinkFailed, reason);
         return;
     }
-    responseBuffer.clear();
     discardStale();
+    if (!trusted) {
+        phase = Phase::Settling;
+        checkSettled();
+        return;
+    }
+    transmit();
+}
+
+void ExchangeEngine::transmit()
+{
+    responseBuffer.clear();
+    surplus.clear();
     if (!link->send(request.frame.constData(), request.frame.size())) {
         const QString failure = link->failureReason();
         closeLink();
@@ -110,8 +149,10 @@ void ExchangeEngine::send()
     ++attempts;
     sentAt = now();
     endedAt = sentAt;
+    guarded = sentAt < guardUntil;
     trace.sent(lastCommand, attempts);
-    timer.start(timeoutMs);
+    phase = Phase::Awaiting;
+    arm(sentAt + timeoutMs);
 }
 
 void ExchangeEngine::receive()
@@ -122,20 +163,46 @@ void ExchangeEngine::receive()
     char chunk[4096];
     qint64 count;
     while ((count = link->receive(chunk, sizeof chunk)) > 0) {
-        take(chunk, count);
+        if (phase == Phase::Awaiting || phase == Phase::Guarding) {
+            take(chunk, count);
+        } else {
+            discardArrived(chunk, count);
+        }
     }
-    if (phase == Phase::Awaiting && responseBuffer.indexOf('\r') >= 1) {
-        answered();
+    switch (phase) {
+    case Phase::Awaiting:
+        if (responseBuffer.indexOf('\r') >= 1) {
+            endedAt = now();
+            // The previous answer again, for another command, may be that answer repeated: the
+            // real one would come within the quiet.
+            const bool repeated =
+                responseBuffer == previousAnswer && lastCommand != previousCommand;
+            if (!guarded && !repeated) {
+                answered();
+                return;
+            }
+            phase = Phase::Guarding;
+            arm(qMin(endedAt + quietTime(), sentAt + timeoutMs));
+        }
+        break;
+    case Phase::Settling:
+        checkSettled();
+        break;
+    default:
+        break;
     }
 }
 
 void ExchangeEngine::take(const char *data, qint64 count)
 {
-    // Bytes that no outstanding command asked for are nobody's answer. Once a CR is held the
-    // outcome is decided: complete, or never (a CR at index 0).
-    if (phase != Phase::Awaiting || responseBuffer.contains('\r')) {
+    // Once a CR is held the answer is decided: complete, or never (a CR at index 0). What
+    // follows is kept only to tell a repeated answer from a different one.
+    if (responseBuffer.contains('\r')) {
         trace.discarded(
             QByteArray::fromRawData(data, static_cast<int>(qMin<qint64>(count, responseLimit))));
+        if (surplus.size() < 2 * responseLimit) {
+            surplus.append(data, static_cast<int>(qMin<qint64>(count, 2 * responseLimit)));
+        }
         return;
     }
     if (responseBuffer.isEmpty()) {
@@ -163,30 +230,79 @@ void ExchangeEngine::take(const char *data, qint64 count)
     const char *carriageReturn = static_cast<const char *>(memchr(data, '\r', size_t(count)));
     const qint64 wanted = carriageReturn != nullptr ? carriageReturn - data + 1 : count;
     const qint64 room = responseLimit - responseBuffer.size();
-    if (wanted < count) {
-        trace.discarded(QByteArray::fromRawData(
-            carriageReturn + 1, static_cast<int>(qMin<qint64>(count - wanted, responseLimit))));
-    }
     if (wanted <= room) {
         responseBuffer.append(data, static_cast<int>(wanted));
+    } else {
+        // Too long to be a frame: keep what shows that, and the CR that completes it.
+        responseBuffer.append(data, static_cast<int>(qMax<qint64>(room, 0)));
+        if (carriageReturn != nullptr) {
+            responseBuffer.append('\r');
+        }
+    }
+    if (wanted < count) {
+        take(carriageReturn + 1, count - wanted);
+    }
+}
+
+void ExchangeEngine::discardArrived(const char *data, qint64 count)
+{
+    trace.discarded(
+        QByteArray::fromRawData(data, static_cast<int>(qMin<qint64>(count, responseLimit))));
+    // A late line feed is the end of an answer's CR LF, and tells nothing.
+    if (onlyLineFeeds(data, count)) {
         return;
     }
-    // Too long to be a frame: keep what shows that, and the CR that completes it.
-    responseBuffer.append(data, static_cast<int>(qMax<qint64>(room, 0)));
-    if (carriageReturn != nullptr) {
-        responseBuffer.append('\r');
+    lastByteAt = now();
+    // Bytes while no frame asks for them: an answer owed, or one too many.
+    if (owedUntil >= 0 && memchr(data, '\r', size_t(count)) != nullptr) {
+        owedUntil = -1;
     }
+    distrust(lastByteAt);
+}
+
+void ExchangeEngine::discardStale()
+{
+    const QByteArray stale = link->discardPending(responseLimit);
+    if (!stale.isEmpty()) {
+        discardArrived(stale.constData(), stale.size());
+    }
+}
+
+bool ExchangeEngine::repeatsAnswer() const
+{
+    // The same answer again (a unit that repeats itself), line feeds aside, whole or begun.
+    QByteArray again = surplus;
+    again.replace('\n', QByteArray());
+    for (int offset = 0; offset < again.size(); offset += responseBuffer.size()) {
+        if (!responseBuffer.startsWith(again.mid(offset, responseBuffer.size()))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void ExchangeEngine::answered()
 {
-    timer.stop();
-    endedAt = now();
     trace.answered(responseBuffer, endedAt - sentAt);
+    previousCommand = lastCommand;
+    previousAnswer = responseBuffer;
+    const bool second = !surplus.isEmpty() && !onlyLineFeeds(surplus.constData(), surplus.size());
+    const bool different = second && !repeatsAnswer();
+    const AnswerCheck::Verdict full = AnswerCheck::judge(lastCommand, responseBuffer, true);
+    // An answer out of its command's form, or one too many, may belong to another frame: the
+    // next one waits until the line is quiet.
+    if (second || full != AnswerCheck::Verdict::Valid) {
+        lastByteAt = now();
+        distrust(lastByteAt);
+    } else {
+        longestAnswer = qMax(longestAnswer, endedAt - sentAt);
+    }
     // Bytes that are no frame, or a frame spoilt on the line or from another node, are not the
     // unit's answer: another attempt may get it. An intact answer, error end included, is never
     // sent again for a failure.
-    const AnswerCheck::Verdict onTheLine = AnswerCheck::judge(lastCommand, responseBuffer, false);
+    const AnswerCheck::Verdict onTheLine = different ? AnswerCheck::Verdict::TwoAnswers
+                                                     : AnswerCheck::judge(lastCommand,
+                                                                          responseBuffer, false);
     if (onTheLine != AnswerCheck::Verdict::Valid && retriesUsed < request.retries) {
         attemptFailed(ExchangeOutcome::InvalidAnswer,
                       QStringLiteral("not a valid answer: %1")
@@ -200,7 +316,8 @@ void ExchangeEngine::answered()
         return;
     }
     const AnswerCheck::Verdict verdict =
-        AnswerCheck::judge(lastCommand, responseBuffer, request.formDecides);
+        different ? AnswerCheck::Verdict::TwoAnswers
+                  : AnswerCheck::judge(lastCommand, responseBuffer, request.formDecides);
     if (verdict != AnswerCheck::Verdict::Valid) {
         end(ExchangeOutcome::InvalidAnswer, verdict,
             QStringLiteral("not a valid answer to %1: %2")
@@ -217,19 +334,30 @@ void ExchangeEngine::answered()
 
 void ExchangeEngine::timerExpired()
 {
+    if (deadline < 0) {
+        return;
+    }
+    // The timer may fire before the time it waits for: an earlier deadline armed it, or its
+    // clock and the engine's differ by a millisecond.
+    if (now() < deadline) {
+        arm(deadline);
+        return;
+    }
+    deadline = -1;
     switch (phase) {
     case Phase::Idle:
         break;
+    case Phase::Settling:
+        checkSettled();
+        break;
     case Phase::Awaiting:
-        // The clocks of the timer and the engine may differ by a millisecond.
-        if (now() - sentAt < timeoutMs) {
-            timer.start(int(timeoutMs - (now() - sentAt)));
-            break;
-        }
         timedOut();
         break;
+    case Phase::Guarding:
+        answered();
+        break;
     case Phase::Pausing:
-        send();
+        sendWhenTrusted();
         break;
     }
 }
@@ -240,6 +368,12 @@ void ExchangeEngine::timedOut()
     trace.timedOut(endedAt - sentAt, responseBuffer);
     const QString reason =
         QStringLiteral("no answer from %1 within %2 ms").arg(linkName).arg(timeoutMs);
+    // The answer may still come, for up to one more time-out interval. Another node's answer
+    // is not valid for the next probe anyway.
+    if (!request.probe) {
+        distrust(endedAt);
+        owedUntil = endedAt + timeoutMs;
+    }
     // Another attempt, and a scan's next node, go out over the same link: nothing shows it
     // broken, and a serial adapter may reset what it drives when its port is opened.
     if (retriesUsed < request.retries || request.probe || !reopenAfterTimeout) {
@@ -264,6 +398,11 @@ void ExchangeEngine::linkFailed()
         return;
     }
     const QString reason = link->failureReason();
+    // A serial line that is opened again may still deliver what was owed.
+    if (link->isSerialLine() && (phase == Phase::Awaiting || phase == Phase::Guarding)) {
+        distrust(now());
+        owedUntil = now() + timeoutMs;
+    }
     closeLink();
     if (phase == Phase::Idle) {
         // Nothing was outstanding: the loss is an exchange of its own.
@@ -271,7 +410,7 @@ void ExchangeEngine::linkFailed()
         end(ExchangeOutcome::LinkFailed, AnswerCheck::Verdict::Valid, reason);
         return;
     }
-    timer.stop();
+    deadline = -1;
     attemptFailed(ExchangeOutcome::LinkFailed, reason);
 }
 
@@ -292,13 +431,14 @@ void ExchangeEngine::attemptFailed(ExchangeOutcome outcome, const QString &reaso
 void ExchangeEngine::pauseThenSend(int milliseconds)
 {
     phase = Phase::Pausing;
-    timer.start(milliseconds);
+    arm(now() + milliseconds);
 }
 
 void ExchangeEngine::end(ExchangeOutcome outcome, AnswerCheck::Verdict verdict,
                          const QString &reason)
 {
     phase = Phase::Idle;
+    deadline = -1;
     ExchangeRecord record;
     if (attempts > 0) {
         record.command = lastCommand;
@@ -314,12 +454,65 @@ void ExchangeEngine::end(ExchangeOutcome outcome, AnswerCheck::Verdict verdict,
     emit exchangeEnded(record);
 }
 
-void ExchangeEngine::discardStale()
+void ExchangeEngine::distrust(qint64 at)
 {
-    const QByteArray stale = link->discardPending(responseLimit);
-    if (!stale.isEmpty()) {
-        trace.discarded(stale);
+    if (trusted) {
+        trusted = false;
+        suspectSince = at;
     }
+}
+
+qint64 ExchangeEngine::settleCheckAt() const
+{
+    if (trusted) {
+        return -1;
+    }
+    const qint64 t = now();
+    const qint64 bound = suspectSince + timeoutMs;
+    const qint64 quietFrom = qMax(lastByteAt, suspectSince);
+    const bool owed = owedUntil > t;
+    if (t >= bound || (!owed && t - quietFrom >= quietTime())) {
+        return -1;
+    }
+    return qMin(bound, owed ? owedUntil : quietFrom + quietTime());
+}
+
+void ExchangeEngine::checkSettled()
+{
+    const qint64 at = settleCheckAt();
+    if (at >= 0) {
+        arm(at);
+        return;
+    }
+    trusted = true;
+    owedUntil = -1;
+    guardUntil = now() + timeoutMs;
+    if (settlingAlone) {
+        settlingAlone = false;
+        phase = Phase::Idle;
+        deadline = -1;
+        emit settled();
+        return;
+    }
+    transmit();
+}
+
+qint64 ExchangeEngine::quietTime() const
+{
+    return qBound<qint64>(shortestQuiet, 2 * longestAnswer, timeoutMs);
+}
+
+void ExchangeEngine::arm(qint64 at)
+{
+    deadline = at;
+    // A timer that fires earlier is left alone: it arms itself again for the rest. Starting and
+    // stopping a timer for every exchange would cost more than the exchange.
+    if (timer.isActive() && timerDue <= at) {
+        return;
+    }
+    const qint64 remaining = qMax<qint64>(at - now(), 0);
+    timerDue = now() + remaining;
+    timer.start(int(remaining));
 }
 
 QString ExchangeEngine::printableCommand() const

@@ -49,6 +49,16 @@ struct ExchangeRecord
 // it, and ends the exchange with one outcome; retries, waits, time-outs, reopening and link loss
 // are decided here and nowhere else. It drives the controller's link, response timer and
 // buffers; the controller's slots hand it their events.
+//
+// An answer belongs to the frame it answers. After an exchange that did not end with a valid
+// answer, or bytes that no frame asked for, the line is not trusted: before the next frame goes
+// out, whatever arrives is discarded until the line has been quiet for the quiet time (twice the
+// longest answer time seen, at least shortestQuiet, at most the time-out interval) and an answer
+// still owed after a time-out has come or one more time-out interval has passed; at most one
+// time-out interval in all. For one time-out interval after that, each answer must also be
+// followed by the quiet time before its exchange ends, so that an answer that belongs to an
+// earlier frame shows as a second one; so must an answer that is the previous answer again, to
+// another command.
 class ExchangeEngine : public QObject
 {
     Q_OBJECT
@@ -56,6 +66,8 @@ class ExchangeEngine : public QObject
 public:
     // The pause between two frames of --wait, in milliseconds.
     static const int waitPause = 100;
+    // The least quiet, in milliseconds, that makes an untrusted line trusted again.
+    static const int shortestQuiet = 50;
 
     ExchangeEngine(LinkOpener &opener, QTimer &timer, QByteArray &lastCommand,
                    QByteArray &responseBuffer, TrafficTrace &trace, QObject *parent = nullptr);
@@ -79,6 +91,9 @@ public:
     // Starts an exchange; only while none is in progress.
     void start(const ExchangeRequest &request);
     bool isBusy() const { return phase != Phase::Idle; }
+    // Before a run ends: true while a serial line that is not trusted still has to settle, so
+    // that the next program on it does not receive what this one was owed; settled() follows.
+    bool settle();
     // Sends nothing more and waits for nothing: the run is ending.
     void stop();
 
@@ -96,23 +111,35 @@ signals:
     // from the handler of this signal. A link that breaks while no exchange is in progress
     // ends one of its own, without a command.
     void exchangeEnded(const ExchangeRecord &record);
+    void settled();
 
 private:
     enum class Phase {
         Idle,
+        Settling, // the line is not trusted: discarding until it is
         Awaiting, // a frame went out; its answer is being collected
+        Guarding, // the answer is in; watching for a second one
         Pausing,  // between two attempts
     };
 
-    void send();
+    bool open(QString *reason, bool *refused);
+    void sendWhenTrusted();
+    void transmit();
     void take(const char *data, qint64 count);
+    void discardArrived(const char *data, qint64 count);
+    void discardStale();
     void answered();
     void timedOut();
     void attemptFailed(ExchangeOutcome outcome, const QString &reason);
     void pauseThenSend(int milliseconds);
     void end(ExchangeOutcome outcome, AnswerCheck::Verdict verdict, const QString &reason);
-    bool open(QString *reason, bool *refused);
-    void discardStale();
+    void distrust(qint64 at);
+    // When the line may be trusted again, or -1 when it may now.
+    qint64 settleCheckAt() const;
+    void checkSettled();
+    qint64 quietTime() const;
+    bool repeatsAnswer() const;
+    void arm(qint64 at);
     QString printableCommand() const;
 
     LinkOpener &opener;
@@ -128,13 +155,30 @@ private:
     QString linkName;
 
     Phase phase = Phase::Idle;
+    // The time the current phase waits for, and when the timer fires (which may be earlier).
+    qint64 deadline = -1;
+    qint64 timerDue = -1;
     ExchangeRequest request;
     int attempts = 0;
     int retriesUsed = 0;
     qint64 sentAt = 0;
-    // When the answer came or the time-out struck.
+    // When the answer's CR came or the time-out struck.
     qint64 endedAt = 0;
+    // Bytes behind the answer's CR within its exchange.
+    QByteArray surplus;
+    QByteArray previousCommand;
+    QByteArray previousAnswer;
+    bool guarded = false;
     bool lost = false;
+    bool settlingAlone = false;
+
+    // What the line still owes, and whether it can be trusted.
+    bool trusted = true;
+    qint64 suspectSince = 0;
+    qint64 owedUntil = -1;
+    qint64 lastByteAt = -1;
+    qint64 guardUntil = -1;
+    qint64 longestAnswer = 0;
 };
 
 #endif

@@ -36,12 +36,14 @@ QByteArray normalEnd(const char *data = nullptr)
 class Rig
 {
 public:
-    Rig() : engine(opener, timer, lastCommand, responseBuffer, trace)
+    explicit Rig(bool serial = false) : engine(opener, timer, lastCommand, responseBuffer, trace)
     {
+        opener.serial = serial;
         engine.setClock([this]() { return now; });
         engine.setTimeout(1000);
         QObject::connect(&engine, &ExchangeEngine::exchangeEnded,
                          [this](const ExchangeRecord &record) { records << record; });
+        QObject::connect(&engine, &ExchangeEngine::settled, [this]() { settledAt = now; });
         QString reason;
         QVERIFY(engine.openLink(&reason));
     }
@@ -70,7 +72,27 @@ public:
     ExchangeEngine engine;
     QList<ExchangeRecord> records;
     qint64 now = 0;
+    qint64 settledAt = -1;
 };
+
+const char *outcomeName(ExchangeOutcome outcome)
+{
+    switch (outcome) {
+    case ExchangeOutcome::Ok:
+        return "ok";
+    case ExchangeOutcome::UnitError:
+        return "error";
+    case ExchangeOutcome::InvalidAnswer:
+        return "invalid";
+    case ExchangeOutcome::Timeout:
+        return "timeout";
+    case ExchangeOutcome::NotSent:
+        return "not-sent";
+    case ExchangeOutcome::LinkFailed:
+        return "link-failed";
+    }
+    return "";
+}
 
 } // namespace
 
@@ -85,6 +107,8 @@ private slots:
     void reception();
     void responseTooLongIsKeptBounded();
     void timeoutWaitsItsFullInterval();
+    void resynchronisation_data();
+    void resynchronisation();
 };
 
 void ExchangeEngineTest::verdicts_data()
@@ -228,6 +252,120 @@ void ExchangeEngineTest::timeoutWaitsItsFullInterval()
     QCOMPARE(rig.records.size(), 1);
     QCOMPARE(rig.records.first().outcome, ExchangeOutcome::Timeout);
     QCOMPARE(rig.records.first().elapsedMs, 1000);
+}
+
+void ExchangeEngineTest::resynchronisation_data()
+{
+    // The steps, over a TCP link unless "serial" starts them, with a time-out of 1000 ms:
+    //   ">MSG" an exchange of MSG starts ("+" behind it: one retry); "<TEXT" bytes arrive;
+    //   "@N" the clock reaches N ms and the timer fires; "~" the link is lost while the next
+    //   frame waits; "$" the run ends: the line settles.
+    // sent: each message the link took, with the time. records: each outcome and answer; a
+    // settled run adds "settled@T".
+    QTest::addColumn<QByteArrayList>("steps");
+    QTest::addColumn<QByteArrayList>("sent");
+    QTest::addColumn<QByteArrayList>("records");
+    const auto row = [](const char *name, const QByteArrayList &steps, const QByteArrayList &sent,
+                        const QByteArrayList &records) {
+        QTest::newRow(name) << steps << sent << records;
+    };
+    const QByteArray p1 = "010000000004", p2 = "010000000008";
+    const QByteArray a = "001111111111111111\r", b = "002222222222222222\r";
+    const QByteArray model = "1401", acknowledged = "00\r";
+
+    // An answer owed after a time-out costs no other exchange when it comes within one more
+    // time-out interval; the next frame goes once the line has been quiet for 50 ms.
+    // For one more time-out interval after that, each answer waits out the quiet.
+    row("late answer discarded",
+        {">" + p1, "@1000", ">" + p2, "@1300", "<" + a, "@1350", "<" + b, "@1400"},
+        {p1 + "@0", p2 + "@1350"}, {"timeout", "ok " + b});
+    row("owed answer that never comes",
+        {">" + p1, "@1000", ">" + p2, "@1500", "@2000", "<" + b, "@2050"},
+        {p1 + "@0", p2 + "@2000"}, {"timeout", "ok " + b});
+    row("retry after a late answer",
+        {">" + p1 + "+", "@1000", "@1300", "<" + a, "@1350", "<" + a, "@1400"},
+        {p1 + "@0", p1 + "@1350"}, {"ok " + a});
+    // A unit that repeats itself: the copy costs the next frame the quiet, and the exchanges
+    // after it are guarded.
+    row("copy in the same read", {">" + p1, "<" + a + a, ">" + p2, "@50", "<" + b, "@100"},
+        {p1 + "@0", p2 + "@50"}, {"ok " + a, "ok " + b});
+    row("a different second answer while guarded",
+        {">" + p1, "<" + a + a, ">" + p2, "@50", "<" + a, "<" + b, "@100"}, {p1 + "@0", p2 + "@50"},
+        {"ok " + a, "invalid " + a});
+    row("the previous answer again, then the real one",
+        {">" + p1, "<" + a, ">" + p2, "<" + a, "<" + b, "@50"}, {p1 + "@0", p2 + "@0"},
+        {"ok " + a, "invalid " + a});
+    row("the same answer to another command", {">" + p1, "<" + a, ">" + p2, "<" + a, "@50"},
+        {p1 + "@0", p2 + "@0"}, {"ok " + a, "ok " + a});
+    row("bytes while nothing is owed",
+        {">" + model, "<00V640\r", "@20", "<00V640\r", ">" + model, "@70", "<00V640\r", "@120"},
+        {model + "@0", model + "@70"}, {"ok 00V640\r", "ok 00V640\r"});
+    row("line feed while nothing is owed", {">" + model, "<00V640\r", "<\n", ">" + model},
+        {model + "@0", model + "@0"}, {"ok 00V640\r"});
+    row("an answer in the wrong form", {">" + p1, "<" + acknowledged, ">" + p2, "@40", "@50"},
+        {p1 + "@0", p2 + "@50"}, {"invalid " + acknowledged});
+    // The quiet is twice the longest answer time seen, bounded by the time-out interval.
+    row("a slow unit's quiet",
+        {">" + model, "@100", "<00V640\r", "@500", "<" + a, ">" + model, "@699", "@700",
+         "<00V640\r", "@900"},
+        {model + "@0", model + "@700"}, {"ok 00V640\r", "ok 00V640\r"});
+    // A new connection owes nothing; a serial line does.
+    row("time-out, new connection", {"reopen", ">" + p1, "@1000", ">" + p2},
+        {p1 + "@0", p2 + "@1000"}, {"timeout"});
+    row("time-out, reopened serial line",
+        {"serial", "reopen", ">" + p1, "@1000", ">" + p2, "@2000"}, {p1 + "@0", p2 + "@2000"},
+        {"timeout"});
+    // A run on a serial line ends once it is quiet, so that the next run is not answered.
+    row("serial run ends after the late answer",
+        {"serial", ">" + p1, "@1000", "$", "@1300", "<" + a, "@1350"}, {p1 + "@0"},
+        {"timeout", "settled@1350"});
+    row("TCP run ends at once", {">" + p1, "@1000", "$"}, {p1 + "@0"}, {"timeout"});
+}
+
+void ExchangeEngineTest::resynchronisation()
+{
+    QFETCH(QByteArrayList, steps);
+    QFETCH(QByteArrayList, sent);
+    QFETCH(QByteArrayList, records);
+    Rig rig(steps.contains("serial"));
+    rig.engine.setReopenAfterTimeout(steps.contains("reopen"));
+    QByteArrayList taken;
+    int seen = 0;
+    for (const QByteArray &step : steps) {
+        const QByteArray text = step.mid(1);
+        if (step.startsWith('>')) {
+            ExchangeRequest request;
+            request.frame = text.chopped(text.endsWith('+') ? 1 : 0) + '\r';
+            request.retries = text.endsWith('+') ? 1 : 0;
+            rig.engine.start(request);
+        } else if (step.startsWith('<')) {
+            rig.arrive({text});
+        } else if (step.startsWith('@')) {
+            rig.now = text.toLongLong();
+            rig.engine.timerExpired();
+        } else if (step == "$") {
+            QCOMPARE(rig.engine.settle(), steps.contains("serial"));
+        }
+        // Every link the engine opened, in turn.
+        for (; rig.opener.last != nullptr && seen < rig.opener.last->sent.size(); ++seen) {
+            taken << rig.opener.last->sent.at(seen).chopped(1) + '@' + QByteArray::number(rig.now);
+        }
+        if (rig.opener.last != nullptr && rig.opener.last->sent.size() < seen) {
+            seen = 0;
+        }
+    }
+    QByteArrayList ended;
+    for (const ExchangeRecord &record : rig.records) {
+        ended << QByteArray(outcomeName(record.outcome)) +
+                     (record.response.isEmpty() || record.outcome == ExchangeOutcome::Timeout
+                          ? QByteArray()
+                          : ' ' + record.response);
+    }
+    if (rig.settledAt >= 0) {
+        ended << "settled@" + QByteArray::number(rig.settledAt);
+    }
+    QCOMPARE(taken, sent);
+    QCOMPARE(ended, records);
 }
 
 QTEST_GUILESS_MAIN(ExchangeEngineTest)
