@@ -74,7 +74,8 @@ void ConsoleApplicationMain::exchangeEnded(const ExchangeRecord &ended)
         break;
     case ExchangeOutcome::UnitError:
     case ExchangeOutcome::InvalidAnswer:
-        if (errorAbort) {
+        // A verified write succeeds only when what was meant to be written was read back.
+        if (errorAbort || production.verifiesWrite()) {
             endRun(V640ResponseError);
         }
         break;

@@ -122,9 +122,11 @@ QByteArray ProductionRun::start(const QByteArray &operationFrame, int node)
                                    text.mid(offset, pageDigits));
             }
             planReads(expected.pageMask(), node);
+            readsBack = true;
         } else if (verify && code == byteWriteCode) {
             expected.setDigits(int(text_to_hex(parameter, 2)), text.mid(2));
             planReads(expected.pageMask(), node);
+            readsBack = true;
         }
         break;
     }
@@ -144,6 +146,7 @@ QByteArray ProductionRun::start(const QByteArray &operationFrame, int node)
             Purpose::Shown};
         if (verify) {
             planReads(allPages, node);
+            readsBack = true;
         }
         break;
     }

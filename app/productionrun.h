@@ -56,6 +56,8 @@ public:
     bool countsAttempts() const { return retryLimit > 0 || waitLimit >= 0; }
     // Ctrl-C ends a run that may wait long.
     bool waits() const { return waitLimit >= 0; }
+    // A write is read back: every answer on the way must be a normal end for the run to succeed.
+    bool verifiesWrite() const { return readsBack; }
 
     // The current exchange's record.
     void exchangeEnded(const ExchangeRecord &record);
@@ -86,6 +88,7 @@ private:
 
     Operation operation = Operation::Frame;
     bool verify = false;
+    bool readsBack = false;
     int waitLimit = -1;
     int retryLimit = 0;
     QString dumpTarget;

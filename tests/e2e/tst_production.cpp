@@ -55,9 +55,9 @@ void ProductionTest::runs_data()
            {"03000000000C" + data, "01000000000C"}, 5);
     addRow("verify: no answer to the read-back", "-i 1000 --verify -w 1 " + data,
            {"!fault ignore-every 2", ok}, {"020000000004" + data, readPage1}, 4);
-    // An error end is an answer: neither read back nor sent again.
+    // An error end is an answer: neither read back nor sent again, and a verified write failed.
     addRow("error end: no read-back, no retry", "--retries 2 --verify -w 1 " + data,
-           {"!fault no-tag on", "=NG: 72\n"}, {"020000000004" + data});
+           {"!fault no-tag on", "=NG: 72\n"}, {"020000000004" + data}, 2);
 
     // The tag is there at the third try; or the time is over before the first answer.
     addRow("wait until the tag arrives", "--wait 5000 -r 1",
