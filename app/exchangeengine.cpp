@@ -173,11 +173,10 @@ void ExchangeEngine::receive()
     case Phase::Awaiting:
         if (responseBuffer.indexOf('\r') >= 1) {
             endedAt = now();
-            // The previous answer again, for another command, may be that answer repeated: the
-            // real one would come within the quiet.
-            const bool repeated =
-                responseBuffer == previousAnswer && lastCommand != previousCommand;
-            if (!guarded && !repeated) {
+            // An answer sooner than the unit has ever answered may have been on its way before
+            // the frame went out: the real one would come within the quiet.
+            const bool early = fastestAnswer > 0 && 4 * (endedAt - sentAt) < 3 * fastestAnswer;
+            if (!guarded && !early) {
                 answered();
                 return;
             }
@@ -284,8 +283,6 @@ bool ExchangeEngine::repeatsAnswer() const
 void ExchangeEngine::answered()
 {
     trace.answered(responseBuffer, endedAt - sentAt);
-    previousCommand = lastCommand;
-    previousAnswer = responseBuffer;
     const bool second = !surplus.isEmpty() && !onlyLineFeeds(surplus.constData(), surplus.size());
     const bool different = second && !repeatsAnswer();
     const AnswerCheck::Verdict full = AnswerCheck::judge(lastCommand, responseBuffer, true);
@@ -296,13 +293,15 @@ void ExchangeEngine::answered()
         distrust(lastByteAt);
     } else {
         longestAnswer = qMax(longestAnswer, endedAt - sentAt);
+        fastestAnswer =
+            fastestAnswer < 0 ? endedAt - sentAt : qMin(fastestAnswer, endedAt - sentAt);
     }
     // Bytes that are no frame, or a frame spoilt on the line or from another node, are not the
     // unit's answer: another attempt may get it. An intact answer, error end included, is never
     // sent again for a failure.
-    const AnswerCheck::Verdict onTheLine = different ? AnswerCheck::Verdict::TwoAnswers
-                                                     : AnswerCheck::judge(lastCommand,
-                                                                          responseBuffer, false);
+    const AnswerCheck::Verdict onTheLine =
+        different ? AnswerCheck::Verdict::TwoAnswers
+                  : AnswerCheck::judge(lastCommand, responseBuffer, false);
     if (onTheLine != AnswerCheck::Verdict::Valid && retriesUsed < request.retries) {
         attemptFailed(ExchangeOutcome::InvalidAnswer,
                       QStringLiteral("not a valid answer: %1")

@@ -57,8 +57,8 @@ struct ExchangeRecord
 // still owed after a time-out has come or one more time-out interval has passed; at most one
 // time-out interval in all. For one time-out interval after that, each answer must also be
 // followed by the quiet time before its exchange ends, so that an answer that belongs to an
-// earlier frame shows as a second one; so must an answer that is the previous answer again, to
-// another command.
+// earlier frame shows as a second one; so must an answer that came in less than three quarters
+// of the shortest time any answer took.
 class ExchangeEngine : public QObject
 {
     Q_OBJECT
@@ -166,8 +166,6 @@ private:
     qint64 endedAt = 0;
     // Bytes behind the answer's CR within its exchange.
     QByteArray surplus;
-    QByteArray previousCommand;
-    QByteArray previousAnswer;
     bool guarded = false;
     bool lost = false;
     bool settlingAlone = false;
@@ -179,6 +177,7 @@ private:
     qint64 lastByteAt = -1;
     qint64 guardUntil = -1;
     qint64 longestAnswer = 0;
+    qint64 fastestAnswer = -1;
 };
 
 #endif
