@@ -18,8 +18,12 @@ Verdict judge(const QByteArray &command, const QByteArray &response, bool withFo
     if (command.startsWith('\x01') && v640_get_node(frame) != v640_get_node(command.constData())) {
         return Verdict::WrongNode;
     }
-    if ((withForm || Commands::takesNoData(command)) && responseCode == 0 &&
-        !Commands::hasAnswerForm(command, response)) {
+    if (responseCode != 0) {
+        return Verdict::Valid;
+    }
+    const int code = v640_get_command_code(command.constData());
+    if ((withForm || Commands::command(quint32(code)).answer == Commands::AnswerForm::NoData) &&
+        !Commands::hasAnswerForm(code, command, response)) {
         return Verdict::WrongForm;
     }
     return Verdict::Valid;

@@ -18,7 +18,7 @@ enum class Verdict {
 };
 
 // The form of the data is judged with `withForm`, and always for a command whose normal end
-// carries no data.
+// carries no data (anything behind "00" is no acknowledgement of it).
 Verdict judge(const QByteArray &command, const QByteArray &response, bool withForm);
 
 // Why an answer is not valid, in a few words.

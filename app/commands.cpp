@@ -129,9 +129,8 @@ const Command &command(quint32 code)
     return freeCommand;
 }
 
-bool hasAnswerForm(const QByteArray &commandFrame, const QByteArray &response)
+bool hasAnswerForm(int code, const QByteArray &commandFrame, const QByteArray &response)
 {
-    const int code = v640_get_command_code(commandFrame.constData());
     int length = 0;
     const char *data = v640_get_response_parameter(response.constData(), &length);
     switch (command(quint32(code)).answer) {
@@ -158,12 +157,6 @@ bool hasAnswerForm(const QByteArray &commandFrame, const QByteArray &response)
         return (length == 2 || length == 4) && hasDigits(data, length, false);
     }
     return false;
-}
-
-bool takesNoData(const QByteArray &commandFrame)
-{
-    return command(quint32(v640_get_command_code(commandFrame.constData()))).answer ==
-           AnswerForm::NoData;
 }
 
 Answer decode(const QByteArray &commandFrame, const QByteArray &response)

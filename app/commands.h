@@ -65,11 +65,8 @@ struct Answer
     quint32 values[4] = {};
 };
 
-// Whether a normal end's data has the form of the command's answer.
-bool hasAnswerForm(const QByteArray &command, const QByteArray &response);
-// A command whose normal end carries no data: anything behind "00" is no acknowledgement of it,
-// at every output level.
-bool takesNoData(const QByteArray &command);
+// Whether a normal end's data has the form of the answer to the command, whose code is given.
+bool hasAnswerForm(int code, const QByteArray &command, const QByteArray &response);
 // The answer of a normal end. Positions the data lacks read as digit 0, so a short answer never
 // makes a decoding read past its frame.
 Answer decode(const QByteArray &command, const QByteArray &response);

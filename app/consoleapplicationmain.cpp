@@ -11,10 +11,14 @@ Q_GLOBAL_STATIC(ConsoleApplicationMain, theController)
 
 ConsoleApplicationMain::ConsoleApplicationMain(QObject *parent)
     : QObject(parent), standardInput(STDIN_FILENO, V640_MAX_FRAME_SIZE),
-      inputStream(&standardInput), outputStream(stdout, QIODevice::WriteOnly),
+      inputStream(stdin, QIODevice::ReadOnly), outputStream(stdout, QIODevice::WriteOnly),
       engine(linkTarget, responseTimer, lastCommand, responseBuffer, trace),
       productionReport(outputStream)
 {
+    // Texts of frames are at most a frame long: their room lasts the run.
+    lastCommandText.reserve(V640_MAX_FRAME_SIZE);
+    lastResponseText.reserve(V640_MAX_FRAME_SIZE);
+    rawLine.reserve(2 * V640_MAX_FRAME_SIZE + 2);
     connect(&engine, &ExchangeEngine::linkOpened, this, &ConsoleApplicationMain::linkOpened);
     connect(&engine, &ExchangeEngine::linkClosed, this, [this]() { device = nullptr; });
     connect(&engine, &ExchangeEngine::notice, this,

@@ -70,6 +70,8 @@ private:
     void exitCommander(ExitStatus status);
     void next();
     bool buildV640Command(const QString &message);
+    bool buildLineCommand();
+    bool buildFrame(const char *message, int length);
 
     void linkOpened(Link *link);
     void exchangeEnded(const ExchangeRecord &record);
@@ -77,11 +79,13 @@ private:
     void finishRun();
     void endRun(ExitStatus status);
     void awaitLine();
+    void takeLines();
     void setFrame(const QByteArray &bytes);
     bool outputFailed();
     bool readableLevel() const;
 
     void reportV640Response();
+    void writeRawLine(const QByteArray &text, const QByteArray &second = QByteArray());
     void reportHumanReadable();
     void reportResponseError(int responseCode);
     void formatIdTagData();
@@ -101,6 +105,8 @@ private:
     static QByteArray toFrameBytes(const QString &text);
 
     StandardInput standardInput;
+    // Lines are read from standardInput; the stream decodes those that are not ASCII, as the
+    // locale has them.
     QTextStream inputStream;
     QTextStream outputStream;
     QSocketNotifier *stdinNotifier = nullptr;
@@ -124,11 +130,17 @@ private:
 
     // Set once the exit has been requested: no line is taken after that.
     bool ending = false;
+    // A line is awaited: the prompt is out and no exchange runs.
+    bool lineAwaited = false;
     SessionStatus sessionStatus;
     QString linkFailureReason;
     // The exchange being reported, and its answer decoded once for the readable forms.
     ExchangeRecord record;
     Commands::Answer answer;
+    // The line read and the line of a raw level, kept from one exchange to the next with their
+    // room.
+    QByteArray inputLine;
+    QByteArray rawLine;
     Diagnostics diagnostics;
     JsonReport jsonReport;
     TrafficTrace trace;

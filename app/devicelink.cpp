@@ -1,6 +1,7 @@
 #include "consoleapplicationmain.h"
 
 #include <QSocketNotifier>
+#include <QTextCodec>
 
 bool ConsoleApplicationMain::openV640Device()
 {
@@ -103,10 +104,8 @@ void ConsoleApplicationMain::next()
         return;
     }
     awaitLine();
-    // Lines that arrived together with the last one bring no new notification.
-    if (!ending && standardInput.hasPendingInput()) {
-        filter();
-    }
+    // Lines read ahead bring no new notification.
+    takeLines();
 }
 
 void ConsoleApplicationMain::finishRun()
@@ -150,7 +149,9 @@ void ConsoleApplicationMain::endRun(ExitStatus status)
 
 void ConsoleApplicationMain::awaitLine()
 {
-    stdinNotifier->setEnabled(true);
+    lineAwaited = true;
+    // Enabled already, unless the lines read ahead filled their room.
+    stdinNotifier->setEnabled(standardInput.hasRoom());
     outputStream << prompt;
     outputStream.flush();
     outputFailed();
@@ -180,19 +181,25 @@ void ConsoleApplicationMain::setFrame(const QByteArray &bytes)
 
 void ConsoleApplicationMain::filter()
 {
-    // A line is taken only while one is awaited, and never once the run is ending.
-    if (ending || stdinNotifier == nullptr || !stdinNotifier->isEnabled()) {
+    if (ending) {
         return;
     }
-    // Half a line waits for the rest without holding up the link's events.
-    if (!standardInput.hasPendingInput() && !standardInput.receive()) {
-        return;
-    }
-    forever
-    {
+    // Standard input is readable. What comes is read ahead while an exchange runs, so that the
+    // next line is at hand when the exchange ends, within a bound.
+    standardInput.receive();
+    if (!standardInput.hasRoom()) {
         stdinNotifier->setEnabled(false);
-        const QString line = inputStream.readLine();
-        if (line.isEmpty() && inputStream.atEnd()) {
+    }
+    takeLines();
+}
+
+void ConsoleApplicationMain::takeLines()
+{
+    // A line is taken only while one is awaited, and never once the run is ending; lines that
+    // build no frame are taken in this loop rather than one call deeper each.
+    while (lineAwaited && !ending && standardInput.hasPendingInput()) {
+        lineAwaited = false;
+        if (!standardInput.takeLine(&inputLine)) {
             // The session's status tells the worst that happened to any of its lines.
             if (sessionStatus.anyUnanswered()) {
                 endRun(CommunicationError);
@@ -201,27 +208,39 @@ void ConsoleApplicationMain::filter()
             }
             return;
         }
-        if (!buildV640Command(line)) {
-            break;
+        // A CR LF line end is a line end.
+        if (inputLine.endsWith('\r')) {
+            inputLine.chop(1);
+        }
+        if (!buildLineCommand()) {
+            sendV640Command();
+            return;
         }
         ExchangeRecord refused;
         refused.outcome = ExchangeOutcome::NotSent;
-        refused.reason = Diagnostics::lineRefusal(line);
+        refused.reason = Diagnostics::lineRefusal(inputStream.codec()->toUnicode(inputLine));
         // An empty line is only skipped; any other line that builds no frame is not sent. Only
         // the report that pairs objects with lines sees a skipped one.
-        if (!line.isEmpty()) {
+        if (!inputLine.isEmpty()) {
             report(refused);
         } else if (jsonReport.isEnabled()) {
             jsonReport.write(outputStream, refused);
         }
-        // The prompt comes back; the next line, if it is already here, is taken in this loop
-        // rather than one call deeper per bad line.
+        // The prompt comes back.
         awaitLine();
-        if (ending || !standardInput.hasPendingInput()) {
-            return;
+    }
+}
+
+bool ConsoleApplicationMain::buildLineCommand()
+{
+    // Printable ASCII goes into the frame as it came; anything else as the locale decodes it,
+    // so that a frame carries the characters typed or nothing.
+    for (const char byte : qAsConst(inputLine)) {
+        if (static_cast<unsigned char>(byte) >= 0x80 || byte == '\r') {
+            return buildV640Command(inputStream.codec()->toUnicode(inputLine));
         }
     }
-    sendV640Command();
+    return buildFrame(inputLine.constData(), inputLine.size());
 }
 
 QByteArray ConsoleApplicationMain::toFrameBytes(const QString &text)
@@ -240,9 +259,23 @@ QByteArray ConsoleApplicationMain::toFrameBytes(const QString &text)
 
 bool ConsoleApplicationMain::buildV640Command(const QString &message)
 {
-    const QByteArray bytes = toFrameBytes(message);
+    // Longer than any frame: nothing to convert. A character Latin-1 cannot hold, or a CR,
+    // becomes a byte that no frame accepts (see toFrameBytes).
+    if (message.size() > V640_MAX_FRAME_SIZE) {
+        return true;
+    }
+    char bytes[V640_MAX_FRAME_SIZE];
+    for (int i = 0; i < message.size(); ++i) {
+        const ushort character = message.at(i).unicode();
+        bytes[i] = character > 0xFF || character == '\r' ? '\xFF' : char(character);
+    }
+    return buildFrame(bytes, message.size());
+}
+
+bool ConsoleApplicationMain::buildFrame(const char *message, int length)
+{
     return v640_init_frame(frame, V640_MAX_FRAME_SIZE, nodeNumber == 0) != 0 ||
            v640_set_node(frame, static_cast<unsigned int>(nodeNumber)) != 0 ||
-           v640_set_message(frame, bytes.constData(), message.size()) != 0 ||
+           v640_set_message(frame, message, length) != 0 ||
            v640_set_fcs(frame, static_cast<unsigned int>(v640_calc_fcs(frame))) != 0;
 }

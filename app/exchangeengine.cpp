@@ -37,6 +37,8 @@ ExchangeEngine::ExchangeEngine(LinkOpener &opener, QTimer &timer, QByteArray &la
     // Qt's default timer may fire up to 5% early: a unit answering within the time-out must not
     // be given up.
     timer.setTimerType(Qt::PreciseTimer);
+    // An answer is kept to at most one byte past a frame and its CR: its room lasts the run.
+    responseBuffer.reserve(responseLimit + 1);
 }
 
 ExchangeEngine::~ExchangeEngine()
@@ -126,7 +128,6 @@ void ExchangeEngine::sendWhenTrusted()
         attemptFailed(ExchangeOutcome::LinkFailed, reason);
         return;
     }
-    discardStale();
     if (!trusted) {
         phase = Phase::Settling;
         checkSettled();
@@ -137,7 +138,13 @@ void ExchangeEngine::sendWhenTrusted()
 
 void ExchangeEngine::transmit()
 {
-    responseBuffer.clear();
+    // A new exchange may start while the last one's record still holds the old answer.
+    if (responseBuffer.isDetached()) {
+        responseBuffer.resize(0);
+    } else {
+        responseBuffer.clear();
+        responseBuffer.reserve(responseLimit + 1);
+    }
     surplus.clear();
     if (!link->send(request.frame.constData(), request.frame.size())) {
         const QString failure = link->failureReason();
@@ -162,13 +169,22 @@ void ExchangeEngine::receive()
     }
     char chunk[4096];
     qint64 count;
-    while ((count = link->receive(chunk, sizeof chunk)) > 0) {
+    // A short read took all there was.
+    do {
+        count = link->receive(chunk, sizeof chunk);
+        if (count < 0) {
+            linkFailed();
+            return;
+        }
+        if (count == 0) {
+            break;
+        }
         if (phase == Phase::Awaiting || phase == Phase::Guarding) {
             take(chunk, count);
         } else {
             discardArrived(chunk, count);
         }
-    }
+    } while (count == sizeof chunk);
     switch (phase) {
     case Phase::Awaiting:
         if (responseBuffer.indexOf('\r') >= 1) {
@@ -285,7 +301,13 @@ void ExchangeEngine::answered()
     trace.answered(responseBuffer, endedAt - sentAt);
     const bool second = !surplus.isEmpty() && !onlyLineFeeds(surplus.constData(), surplus.size());
     const bool different = second && !repeatsAnswer();
-    const AnswerCheck::Verdict full = AnswerCheck::judge(lastCommand, responseBuffer, true);
+    // Judged once, with the form; what the form alone decides is left to the request.
+    const AnswerCheck::Verdict full = different
+                                          ? AnswerCheck::Verdict::TwoAnswers
+                                          : AnswerCheck::judge(lastCommand, responseBuffer, true);
+    const bool formOnly =
+        full == AnswerCheck::Verdict::WrongForm &&
+        AnswerCheck::judge(lastCommand, responseBuffer, false) == AnswerCheck::Verdict::Valid;
     // An answer out of its command's form, or one too many, may belong to another frame: the
     // next one waits until the line is quiet.
     if (second || full != AnswerCheck::Verdict::Valid) {
@@ -299,9 +321,7 @@ void ExchangeEngine::answered()
     // Bytes that are no frame, or a frame spoilt on the line or from another node, are not the
     // unit's answer: another attempt may get it. An intact answer, error end included, is never
     // sent again for a failure.
-    const AnswerCheck::Verdict onTheLine =
-        different ? AnswerCheck::Verdict::TwoAnswers
-                  : AnswerCheck::judge(lastCommand, responseBuffer, false);
+    const AnswerCheck::Verdict onTheLine = formOnly ? AnswerCheck::Verdict::Valid : full;
     if (onTheLine != AnswerCheck::Verdict::Valid && retriesUsed < request.retries) {
         attemptFailed(ExchangeOutcome::InvalidAnswer,
                       QStringLiteral("not a valid answer: %1")
@@ -315,8 +335,7 @@ void ExchangeEngine::answered()
         return;
     }
     const AnswerCheck::Verdict verdict =
-        different ? AnswerCheck::Verdict::TwoAnswers
-                  : AnswerCheck::judge(lastCommand, responseBuffer, request.formDecides);
+        formOnly && !request.formDecides ? AnswerCheck::Verdict::Valid : full;
     if (verdict != AnswerCheck::Verdict::Valid) {
         end(ExchangeOutcome::InvalidAnswer, verdict,
             QStringLiteral("not a valid answer to %1: %2")

@@ -4,6 +4,7 @@
 #include <QSerialPort>
 #include <QTcpSocket>
 
+#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
 
@@ -62,7 +63,23 @@ public:
 
     bool send(const char *data, int size) override
     {
-        if (io->write(data, size) != size) {
+        // Straight to the system when nothing waits in the device's own buffer: a frame fits the
+        // system's buffer at once, and going through the device's costs more than the exchange.
+        qint64 written = 0;
+        if (io->bytesToWrite() == 0) {
+            ssize_t count;
+            do {
+                count = ::write(descriptor(), data, size_t(size));
+            } while (count < 0 && errno == EINTR);
+            written = qMax<qint64>(count, 0);
+            if (written == size) {
+                return true;
+            }
+            if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                return false;
+            }
+        }
+        if (io->write(data + written, size - written) != size - written) {
             return false;
         }
         // Handed to the system now rather than on the event loop's next pass.
@@ -70,16 +87,13 @@ public:
         return true;
     }
 
-    qint64 receive(char *data, qint64 maximum) override
-    {
-        return qMax<qint64>(io->read(data, maximum), 0);
-    }
+    qint64 receive(char *data, qint64 maximum) override { return io->read(data, maximum); }
 
     void close() override { io->close(); }
 
     QByteArray discardPending(int sample) override
     {
-        QByteArray stale = io->readAll();
+        QByteArray stale = io->bytesAvailable() > 0 ? io->readAll() : QByteArray();
         // Bytes the system holds for the link are pending too: they may have been queued before
         // this program started.
         const int fd = descriptor();
@@ -200,9 +214,11 @@ Link *LinkTarget::open(QString *reason, bool *refused)
         return new SerialLink(port, name);
     }
 
+    // Unbuffered: what arrives is read straight from the system when the socket is readable,
+    // without the socket's own buffer and the system call that sizes it for every answer.
     auto *socket = new QTcpSocket;
-    socket->setReadBufferSize(readBufferSize);
-    socket->connectToHost(name, unitPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    socket->connectToHost(name, unitPort, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                          QAbstractSocket::AnyIPProtocol);
     if (!socket->waitForConnected(timeoutMs)) {
         *refused = socket->error() != QAbstractSocket::SocketTimeoutError;
         *reason = Diagnostics::socketFailure(*socket, linkName(0), timeoutMs);

@@ -28,7 +28,8 @@ public:
 
     // Writes the frame and hands it to the system at once; false when the link took less.
     virtual bool send(const char *data, int size) = 0;
-    // What has arrived, up to `maximum` bytes; 0 when nothing has.
+    // What has arrived, up to `maximum` bytes; 0 when nothing has, -1 when the link broke
+    // (failureReason tells why).
     virtual qint64 receive(char *data, qint64 maximum) = 0;
     // Closes it at once; the object may go later.
     virtual void close() = 0;

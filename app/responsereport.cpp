@@ -1,15 +1,20 @@
 #include "consoleapplicationmain.h"
 
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <unistd.h>
+
 namespace {
 
-// The frame as shown to a user: without SOH and CR; empty for anything that is not a frame.
-QByteArray printableText(const QByteArray &frameBytes)
+// The frame as shown to a user, into `text`: without SOH and CR; empty for anything that is not
+// a frame. The text keeps its room from one exchange to the next.
+void setPrintableText(QByteArray &text, const QByteArray &frameBytes)
 {
     int length = 0;
     const char *start = v640_get_printable(frameBytes.constData(), &length);
-    char text[V640_MAX_FRAME_SIZE + 1] = "";
-    text_copy(start, text, length);
-    return QByteArray(text);
+    text.resize(length);
+    text_copy(start, text.data(), length);
 }
 
 bool answered(ExchangeOutcome outcome)
@@ -20,6 +25,34 @@ bool answered(ExchangeOutcome outcome)
 
 } // namespace
 
+void ConsoleApplicationMain::writeRawLine(const QByteArray &text, const QByteArray &second)
+{
+    // The frames are ASCII: they go to standard output as they are, without the stream's
+    // conversion of every line to and from Unicode.
+    rawLine.resize(0);
+    rawLine += text;
+    if (!second.isNull()) {
+        rawLine += '\t';
+        rawLine += second;
+    }
+    rawLine += '\n';
+    // Everything the stream took is out already: every line it writes is flushed.
+    const char *data = rawLine.constData();
+    qint64 left = rawLine.size();
+    while (left > 0) {
+        const ssize_t count = ::write(STDOUT_FILENO, data, size_t(left));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            outputStream.setStatus(QTextStream::WriteFailed);
+            return;
+        }
+        data += count;
+        left -= count;
+    }
+}
+
 bool ConsoleApplicationMain::readableLevel() const
 {
     return jsonReport.isEnabled() || (outputLevel != 1 && outputLevel != 2);
@@ -28,6 +61,9 @@ bool ConsoleApplicationMain::readableLevel() const
 void ConsoleApplicationMain::report(const ExchangeRecord &ended)
 {
     record = ended;
+    // Nothing of the exchange is held beyond its report, so that the engine's buffers keep their
+    // room.
+    const auto forget = qScopeGuard([this]() { record = ExchangeRecord(); });
     sessionStatus.record(ended.outcome);
     if (answered(ended.outcome) && !jsonReport.isEnabled()) {
         reportV640Response();
@@ -45,16 +81,15 @@ void ConsoleApplicationMain::report(const ExchangeRecord &ended)
 
 void ConsoleApplicationMain::reportV640Response()
 {
-    lastCommandText = printableText(lastCommand);
-    lastResponseText = printableText(responseBuffer);
+    setPrintableText(lastCommandText, lastCommand);
+    setPrintableText(lastResponseText, responseBuffer);
 
     switch (outputLevel) {
     case 1:
-        outputStream << QString::fromLatin1(lastResponseText) << Qt::endl;
+        writeRawLine(lastResponseText);
         return;
     case 2:
-        outputStream << QString::fromLatin1(lastCommandText) << '\t'
-                     << QString::fromLatin1(lastResponseText) << Qt::endl;
+        writeRawLine(lastCommandText, lastResponseText);
         return;
     default:
         break;
