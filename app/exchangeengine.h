@@ -86,11 +86,9 @@ public:
     bool openLink(QString *reason);
     // Closes the link, if one is open; the object goes once control is back in the event loop.
     void closeLink();
-    Link *currentLink() const { return link; }
 
     // Starts an exchange; only while none is in progress.
     void start(const ExchangeRequest &request);
-    bool isBusy() const { return phase != Phase::Idle; }
     // Before a run ends: true while a serial line that is not trusted still has to settle, so
     // that the next program on it does not receive what this one was owed; settled() follows.
     bool settle();

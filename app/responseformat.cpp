@@ -98,7 +98,7 @@ void ConsoleApplicationMain::formatTestResponse()
 
 void ConsoleApplicationMain::formatModelNumberResponse()
 {
-    outputStream << answer.text << Qt::endl;
+    formatTestResponse();
 }
 
 void ConsoleApplicationMain::formatFirmwareVersionResponse()

@@ -21,8 +21,6 @@ public:
     // More may be read: the input has not ended, and what waits is within the bound of lines
     // read ahead.
     bool hasRoom() const { return !endOfInput && pending.size() - consumed < readAheadLimit; }
-    // No line is waiting, and none will come.
-    bool atEnd() const { return endOfInput && consumed == pending.size(); }
     // The next line without its line feed: a whole one, or the last one when the input ended
     // without a line feed. False when none is waiting.
     bool takeLine(QByteArray *line);
