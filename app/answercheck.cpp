@@ -44,6 +44,8 @@ const char *reason(Verdict verdict)
         return "data not in the form of the answer";
     case Verdict::TwoAnswers:
         return "a second, different answer came";
+    case Verdict::Repeated:
+        return "the previous answer again";
     }
     return "";
 }

@@ -15,6 +15,7 @@ enum class Verdict {
     WrongNode,          // from another node than the one asked
     WrongForm,          // a normal end whose data does not have the form of the answer
     TwoAnswers,         // a second, different answer came within the exchange
+    Repeated,           // the previous answer again, to another command, on a line in doubt
 };
 
 // The form of the data is judged with `withForm`, and always for a command whose normal end

@@ -14,6 +14,11 @@ namespace {
 // frame, whatever else it holds.
 const int responseLimit = V640_MAX_FRAME_SIZE + 1;
 
+// How long after the link was read to its end, in microseconds, it counts as read.
+const qint64 drainFreshness = 1000;
+// How much sooner than the fastest answer, in microseconds, an answer must come to be early.
+const qint64 earlyMargin = 1000;
+
 bool onlyLineFeeds(const char *data, qint64 count)
 {
     for (qint64 i = 0; i < count; ++i) {
@@ -32,13 +37,14 @@ ExchangeEngine::ExchangeEngine(LinkOpener &opener, QTimer &timer, QByteArray &la
       responseBuffer(responseBuffer), trace(trace)
 {
     monotonic.start();
-    now = [this]() { return monotonic.elapsed(); };
+    clock = [this]() { return monotonic.nsecsElapsed() / 1000; };
     timer.setSingleShot(true);
     // Qt's default timer may fire up to 5% early: a unit answering within the time-out must not
     // be given up.
     timer.setTimerType(Qt::PreciseTimer);
     // An answer is kept to at most one byte past a frame and its CR: its room lasts the run.
     responseBuffer.reserve(responseLimit + 1);
+    previousAnswer.reserve(responseLimit + 1);
 }
 
 ExchangeEngine::~ExchangeEngine()
@@ -128,6 +134,13 @@ void ExchangeEngine::sendWhenTrusted()
         attemptFailed(ExchangeOutcome::LinkFailed, reason);
         return;
     }
+    // What arrived while no frame asked for it is no answer to this one. Right after the link
+    // was read to its end, as after an answer, the system is not asked again: what came since
+    // would be read by the next read as much as by this one, and asking before every frame
+    // would cost more than the exchange.
+    if (clock() - drainedAt > drainFreshness) {
+        discardStale();
+    }
     if (!trusted) {
         phase = Phase::Settling;
         checkSettled();
@@ -154,9 +167,11 @@ void ExchangeEngine::transmit()
     }
     lastCommand = request.frame;
     ++attempts;
-    sentAt = now();
+    sentAtMicroseconds = clock();
+    sentAt = sentAtMicroseconds / 1000;
     endedAt = sentAt;
-    guarded = sentAt < guardUntil;
+    guarded = sentAt < guardUntil || watched > 0;
+    watched = qMax(watched - 1, 0);
     trace.sent(lastCommand, attempts);
     phase = Phase::Awaiting;
     arm(sentAt + timeoutMs);
@@ -185,19 +200,26 @@ void ExchangeEngine::receive()
             discardArrived(chunk, count);
         }
     } while (count == sizeof chunk);
+    drainedAt = clock();
     switch (phase) {
     case Phase::Awaiting:
         if (responseBuffer.indexOf('\r') >= 1) {
             endedAt = now();
+            answerMicroseconds = clock() - sentAtMicroseconds;
             // An answer sooner than the unit has ever answered may have been on its way before
-            // the frame went out: the real one would come within the quiet.
-            const bool early = fastestAnswer > 0 && 4 * (endedAt - sentAt) < 3 * fastestAnswer;
+            // the frame went out: the real one would come within twice the longest answer time.
+            // A millisecond at least: the jitter of a fast link is no sign.
+            const bool early = 4 * answerMicroseconds < 3 * fastestMicroseconds &&
+                               fastestMicroseconds - answerMicroseconds > earlyMargin;
             if (!guarded && !early) {
                 answered();
                 return;
             }
             phase = Phase::Guarding;
-            arm(qMin(endedAt + quietTime(), sentAt + timeoutMs));
+            const qint64 watch =
+                guarded ? quietTime() : qMin<qint64>(quietTime(), 2 * slowestMicroseconds / 1000);
+            guarded = true;
+            arm(qMin(endedAt + watch, sentAt + timeoutMs));
         }
         break;
     case Phase::Settling:
@@ -271,12 +293,22 @@ void ExchangeEngine::discardArrived(const char *data, qint64 count)
     // Bytes while no frame asks for them: an answer owed, or one too many.
     if (owedUntil >= 0 && memchr(data, '\r', size_t(count)) != nullptr) {
         owedUntil = -1;
+    } else {
+        surplusSeen();
     }
     distrust(lastByteAt);
 }
 
+void ExchangeEngine::surplusSeen()
+{
+    // A unit that sent one answer too many will do it again: the exchanges after it wait out
+    // the quiet after their answer.
+    watched = watchedExchanges;
+}
+
 void ExchangeEngine::discardStale()
 {
+    drainedAt = clock();
     const QByteArray stale = link->discardPending(responseLimit);
     if (!stale.isEmpty()) {
         discardArrived(stale.constData(), stale.size());
@@ -301,22 +333,38 @@ void ExchangeEngine::answered()
     trace.answered(responseBuffer, endedAt - sentAt);
     const bool second = !surplus.isEmpty() && !onlyLineFeeds(surplus.constData(), surplus.size());
     const bool different = second && !repeatsAnswer();
+    // On a line in doubt, the previous answer again, to another command, is that answer repeated
+    // more likely than this command's: a unit that repeats itself may also have missed the frame.
+    // Answers without data (00 for every write, an error end) are alike by nature.
+    int dataLength = 0;
+    v640_get_response_parameter(responseBuffer.constData(), &dataLength);
+    const bool repeated = guarded && dataLength > 0 && responseBuffer == previousAnswer &&
+                          lastCommand != previousCommand;
+    previousAnswer.resize(responseBuffer.size());
+    memcpy(previousAnswer.data(), responseBuffer.constData(), size_t(responseBuffer.size()));
+    previousCommand = lastCommand;
     // Judged once, with the form; what the form alone decides is left to the request.
-    const AnswerCheck::Verdict full = different
-                                          ? AnswerCheck::Verdict::TwoAnswers
+    const AnswerCheck::Verdict full = different ? AnswerCheck::Verdict::TwoAnswers
+                                      : repeated
+                                          ? AnswerCheck::Verdict::Repeated
                                           : AnswerCheck::judge(lastCommand, responseBuffer, true);
     const bool formOnly =
         full == AnswerCheck::Verdict::WrongForm &&
         AnswerCheck::judge(lastCommand, responseBuffer, false) == AnswerCheck::Verdict::Valid;
     // An answer out of its command's form, or one too many, may belong to another frame: the
     // next one waits until the line is quiet.
+    if (second) {
+        surplusSeen();
+    }
     if (second || full != AnswerCheck::Verdict::Valid) {
         lastByteAt = now();
         distrust(lastByteAt);
     } else {
         longestAnswer = qMax(longestAnswer, endedAt - sentAt);
-        fastestAnswer =
-            fastestAnswer < 0 ? endedAt - sentAt : qMin(fastestAnswer, endedAt - sentAt);
+        fastestMicroseconds = fastestMicroseconds < 0
+                                  ? answerMicroseconds
+                                  : qMin(fastestMicroseconds, answerMicroseconds);
+        slowestMicroseconds = qMax(slowestMicroseconds, answerMicroseconds);
     }
     // Bytes that are no frame, or a frame spoilt on the line or from another node, are not the
     // unit's answer: another attempt may get it. An intact answer, error end included, is never

@@ -57,8 +57,11 @@ struct ExchangeRecord
 // still owed after a time-out has come or one more time-out interval has passed; at most one
 // time-out interval in all. For one time-out interval after that, each answer must also be
 // followed by the quiet time before its exchange ends, so that an answer that belongs to an
-// earlier frame shows as a second one; so must an answer that came in less than three quarters
-// of the shortest time any answer took.
+// earlier frame shows as a second one. So must the next exchanges after an answer no frame asked
+// for (the unit repeats itself), and, for twice the longest answer time, an answer that came in
+// less than three quarters of the shortest time any answer took (it was on its way already). On a
+// guarded line the previous answer again, with data, to another command, is not taken for this
+// command's.
 class ExchangeEngine : public QObject
 {
     Q_OBJECT
@@ -68,6 +71,8 @@ public:
     static const int waitPause = 100;
     // The least quiet, in milliseconds, that makes an untrusted line trusted again.
     static const int shortestQuiet = 50;
+    // After answers that no frame asked for, this many exchanges are guarded.
+    static const int watchedExchanges = 32;
 
     ExchangeEngine(LinkOpener &opener, QTimer &timer, QByteArray &lastCommand,
                    QByteArray &responseBuffer, TrafficTrace &trace, QObject *parent = nullptr);
@@ -78,8 +83,9 @@ public:
     void setReopenAfterTimeout(bool on) { reopenAfterTimeout = on; }
     // How the link is named in causes and the trace.
     void setLinkName(const QString &name);
-    // Milliseconds on a monotonic clock; tests give their own.
-    void setClock(std::function<qint64()> clock) { now = std::move(clock); }
+    // Microseconds on a monotonic clock; tests give their own.
+    void setClock(std::function<qint64()> microseconds) { clock = std::move(microseconds); }
+    // Milliseconds on the engine's clock.
     qint64 clockTime() const { return now(); }
 
     // Opens the link; false with the reason when it cannot be opened.
@@ -134,6 +140,8 @@ private:
     void distrust(qint64 at);
     // When the line may be trusted again, or -1 when it may now.
     qint64 settleCheckAt() const;
+    qint64 now() const { return clock() / 1000; }
+    void surplusSeen();
     void checkSettled();
     qint64 quietTime() const;
     bool repeatsAnswer() const;
@@ -146,7 +154,7 @@ private:
     QByteArray &responseBuffer;
     TrafficTrace &trace;
     Link *link = nullptr;
-    std::function<qint64()> now;
+    std::function<qint64()> clock;
     QElapsedTimer monotonic;
     int timeoutMs = 8000;
     bool reopenAfterTimeout = false;
@@ -160,10 +168,17 @@ private:
     int attempts = 0;
     int retriesUsed = 0;
     qint64 sentAt = 0;
+    qint64 sentAtMicroseconds = 0;
+    // When the link was last read to its end.
+    qint64 drainedAt = -1;
+    qint64 answerMicroseconds = 0;
     // When the answer's CR came or the time-out struck.
     qint64 endedAt = 0;
     // Bytes behind the answer's CR within its exchange.
     QByteArray surplus;
+    // The last exchange's answer, in room of its own, and its command.
+    QByteArray previousAnswer;
+    QByteArray previousCommand;
     bool guarded = false;
     bool lost = false;
     bool settlingAlone = false;
@@ -175,7 +190,11 @@ private:
     qint64 lastByteAt = -1;
     qint64 guardUntil = -1;
     qint64 longestAnswer = 0;
-    qint64 fastestAnswer = -1;
+    // The fastest and the slowest answer, in microseconds, that were valid and came alone.
+    qint64 fastestMicroseconds = -1;
+    qint64 slowestMicroseconds = 0;
+    // Exchanges still to be guarded since the unit last sent what no frame asked for.
+    int watched = 0;
 };
 
 #endif

@@ -39,7 +39,7 @@ public:
     explicit Rig(bool serial = false) : engine(opener, timer, lastCommand, responseBuffer, trace)
     {
         opener.serial = serial;
-        engine.setClock([this]() { return now; });
+        engine.setClock([this]() { return now * 1000; });
         engine.setTimeout(1000);
         QObject::connect(&engine, &ExchangeEngine::exchangeEnded,
                          [this](const ExchangeRecord &record) { records << record; });
@@ -291,6 +291,11 @@ void ExchangeEngineTest::resynchronisation_data()
         {p1 + "@0", p2 + "@50"}, {"ok " + a, "ok " + b});
     row("a different second answer while guarded",
         {">" + p1, "<" + a + a, ">" + p2, "@50", "<" + a, "<" + b, "@100"}, {p1 + "@0", p2 + "@50"},
+        {"ok " + a, "invalid " + a});
+    // A unit that repeats itself may also miss the next frame: the previous answer again, with no
+    // other behind it, is not taken for this command's.
+    row("the previous answer again while guarded",
+        {">" + p1, "<" + a + a, ">" + p2, "@50", "<" + a, "@100"}, {p1 + "@0", p2 + "@50"},
         {"ok " + a, "invalid " + a});
     // An answer sooner than any before may have been on its way already.
     row("an early answer is guarded",
