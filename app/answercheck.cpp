@@ -5,10 +5,13 @@
 
 namespace AnswerCheck {
 
-Verdict judge(const QByteArray &command, const QByteArray &response, bool withForm)
+Verdict judge(const QByteArray &command, const QByteArray &response, bool withForm, int *code)
 {
     const char *frame = response.constData();
     const int responseCode = v640_get_response_code(frame);
+    if (code != nullptr) {
+        *code = responseCode;
+    }
     if (responseCode < 0) {
         return Verdict::NotAFrame;
     }
@@ -21,9 +24,10 @@ Verdict judge(const QByteArray &command, const QByteArray &response, bool withFo
     if (responseCode != 0) {
         return Verdict::Valid;
     }
-    const int code = v640_get_command_code(command.constData());
-    if ((withForm || Commands::command(quint32(code)).answer == Commands::AnswerForm::NoData) &&
-        !Commands::hasAnswerForm(code, command, response)) {
+    const int commandCode = v640_get_command_code(command.constData());
+    if ((withForm ||
+         Commands::command(quint32(commandCode)).answer == Commands::AnswerForm::NoData) &&
+        !Commands::hasAnswerForm(commandCode, command, response)) {
         return Verdict::WrongForm;
     }
     return Verdict::Valid;

@@ -19,8 +19,10 @@ enum class Verdict {
 };
 
 // The form of the data is judged with `withForm`, and always for a command whose normal end
-// carries no data (anything behind "00" is no acknowledgement of it).
-Verdict judge(const QByteArray &command, const QByteArray &response, bool withForm);
+// carries no data (anything behind "00" is no acknowledgement of it). The response code, -1 for
+// none, goes to `responseCode` where one is given.
+Verdict judge(const QByteArray &command, const QByteArray &response, bool withForm,
+              int *responseCode = nullptr);
 
 // Why an answer is not valid, in a few words.
 const char *reason(Verdict verdict);

@@ -16,7 +16,7 @@ void ConsoleApplicationMain::closeV640Device()
 void ConsoleApplicationMain::linkOpened(Link *link)
 {
     device = link->device();
-    connect(link, &Link::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
+    connect(device, &QIODevice::readyRead, this, &ConsoleApplicationMain::reciveV640Response);
     connect(link, &Link::failed, this, &ConsoleApplicationMain::networkError);
     // Frames over TCP carry no node number.
     if (!link->isSerialLine()) {

@@ -19,6 +19,13 @@ const qint64 drainFreshness = 1000;
 // How much sooner than the fastest answer, in microseconds, an answer must come to be early.
 const qint64 earlyMargin = 1000;
 
+bool hasData(const QByteArray &response)
+{
+    int length = 0;
+    v640_get_response_parameter(response.constData(), &length);
+    return length > 0;
+}
+
 bool onlyLineFeeds(const char *data, qint64 count)
 {
     for (qint64 i = 0; i < count; ++i) {
@@ -336,18 +343,20 @@ void ExchangeEngine::answered()
     // On a line in doubt, the previous answer again, to another command, is that answer repeated
     // more likely than this command's: a unit that repeats itself may also have missed the frame.
     // Answers without data (00 for every write, an error end) are alike by nature.
-    int dataLength = 0;
-    v640_get_response_parameter(responseBuffer.constData(), &dataLength);
-    const bool repeated = guarded && dataLength > 0 && responseBuffer == previousAnswer &&
-                          lastCommand != previousCommand;
+    const bool repeated = guarded && responseBuffer == previousAnswer &&
+                          lastCommand != previousCommand && hasData(responseBuffer);
     previousAnswer.resize(responseBuffer.size());
     memcpy(previousAnswer.data(), responseBuffer.constData(), size_t(responseBuffer.size()));
     previousCommand = lastCommand;
     // Judged once, with the form; what the form alone decides is left to the request.
-    const AnswerCheck::Verdict full = different ? AnswerCheck::Verdict::TwoAnswers
-                                      : repeated
-                                          ? AnswerCheck::Verdict::Repeated
-                                          : AnswerCheck::judge(lastCommand, responseBuffer, true);
+    int responseCode = -1;
+    const AnswerCheck::Verdict full =
+        different  ? AnswerCheck::Verdict::TwoAnswers
+        : repeated ? AnswerCheck::Verdict::Repeated
+                   : AnswerCheck::judge(lastCommand, responseBuffer, true, &responseCode);
+    if (different || repeated) {
+        responseCode = v640_get_response_code(responseBuffer.constData());
+    }
     const bool formOnly =
         full == AnswerCheck::Verdict::WrongForm &&
         AnswerCheck::judge(lastCommand, responseBuffer, false) == AnswerCheck::Verdict::Valid;
@@ -376,7 +385,6 @@ void ExchangeEngine::answered()
                           .arg(QLatin1String(AnswerCheck::reason(onTheLine))));
         return;
     }
-    const int responseCode = v640_get_response_code(responseBuffer.constData());
     if (onTheLine == AnswerCheck::Verdict::Valid && responseCode != 0 && request.waitUntil >= 0 &&
         now() + waitPause < request.waitUntil) {
         pauseThenSend(waitPause);

@@ -115,10 +115,7 @@ public:
     }
 
 protected:
-    explicit DeviceLink(QIODevice *io) : io(io)
-    {
-        connect(io, &QIODevice::readyRead, this, &Link::readyRead);
-    }
+    explicit DeviceLink(QIODevice *io) : io(io) {}
 
     virtual int descriptor() const = 0;
     virtual void flush() = 0;

@@ -18,7 +18,8 @@ class Link : public QObject
     Q_OBJECT
 
 public:
-    // The device the bytes go through: a QSerialPort or a QTcpSocket.
+    // The device the bytes go through: a QSerialPort or a QTcpSocket, whose readyRead tells that
+    // bytes have come.
     virtual QIODevice *device() const = 0;
     // A serial line carries node numbers, and stays the same line when it is opened again, so an
     // answer owed to a frame sent before may still come. A TCP connection is new each time.
@@ -38,7 +39,6 @@ public:
     virtual QByteArray discardPending(int sample) = 0;
 
 signals:
-    void readyRead();
     // Once open: the link broke (the code says little for a serial port; failureReason tells).
     void failed(QAbstractSocket::SocketError error);
 };
