@@ -339,7 +339,9 @@ void ExchangeEngine::answered()
 {
     trace.answered(responseBuffer, endedAt - sentAt);
     const bool second = !surplus.isEmpty() && !onlyLineFeeds(surplus.constData(), surplus.size());
-    const bool different = second && !repeatsAnswer();
+    // A different second answer leaves it open which one is this frame's, on a line in doubt;
+    // on a trusted line it is one too many, and only the next frame waits for the quiet.
+    const bool different = guarded && second && !repeatsAnswer();
     // On a line in doubt, the previous answer again, to another command, is that answer repeated
     // more likely than this command's: a unit that repeats itself may also have missed the frame.
     // Answers without data (00 for every write, an error end) are alike by nature.

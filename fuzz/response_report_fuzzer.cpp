@@ -55,6 +55,9 @@ QList<ExchangeRecord> exchange(const QByteArray &command, const QByteArray &answ
     QList<ExchangeRecord> records;
     QObject::connect(&engine, &ExchangeEngine::exchangeEnded,
                      [&records](const ExchangeRecord &record) { records << record; });
+    // Time stands still while the answer comes, and moves on only for the time-out.
+    qint64 now = 0;
+    engine.setClock([&now]() { return now; });
     QString reason;
     FUZZ_REQUIRE(engine.openLink(&reason));
     ExchangeRequest request;
@@ -65,10 +68,12 @@ QList<ExchangeRecord> exchange(const QByteArray &command, const QByteArray &answ
         opener.last->reads << answer.mid(offset, piece > 0 ? piece : -1);
         engine.receive();
     }
-    if (records.isEmpty()) {
+    // An answer without its CR times out; a complete one may still be watched for a second.
+    for (int expiry = 0; expiry < 2 && records.isEmpty(); ++expiry) {
+        now += 60 * 1000 * 1000;
         engine.timerExpired();
-        FUZZ_REQUIRE(records.size() == 1 && records.first().outcome == ExchangeOutcome::Timeout);
     }
+    FUZZ_REQUIRE(records.size() == 1);
     return records;
 }
 
