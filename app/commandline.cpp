@@ -9,177 +9,72 @@
 
 namespace {
 
-// How an operation turns its option value (and the tag data) into the parameter text.
-enum class ParameterForm {
-    Setting,         // not an operation
-    None,            // no parameter characters
-    Pages,           // page mask
-    PagesAndTagData, // page mask, then 16 digits of tag data per page
-    PagesAndOnePage, // page mask, then 16 digits of tag data for every page
-    AddressAndTagData,
-    Verbatim, // the value, unchanged
-    IPAddress,
-    Sequence, // frames of the production run's own
-};
+using Commands::ValueForm;
 
+// The options that are no command of the unit's: settings, and the operations that a production
+// run carries out as sequences of frames.
 struct OptionDefinition
 {
     const char *shortName;
     const char *longName;
     const char *valueName;
     const char *description;
-    ParameterForm form;
-    unsigned int code;
+    bool operation;
 };
 
-// In the order the parser lists them and main looks at them.
-const OptionDefinition optionDefinitions[] = {
-    {"t", "target", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "device"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Specify the connection destination."),
-     ParameterForm::Setting, 0},
-    {"n", "node-number", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "node number"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Specify the destination node number."),
-     ParameterForm::Setting, 0},
-    {"c", "baud-rate", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "bps"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Specify the communication parameters of the serial port."),
-     ParameterForm::Setting, 0},
-    {"i", "timeout-interval", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "msec"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Specify the communication timeout interval."),
-     ParameterForm::Setting, 0},
-    {"a", "error-abort", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Abort when a response error occurs."),
-     ParameterForm::Setting, 0},
-    {"o", "output-format", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "level"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "By default, human readable output. The higher the level, the more "
-                       "information is output. json: JSON Lines, one object per exchange."),
-     ParameterForm::Setting, 0},
-    {"r", "read", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "peges"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Reads any pages of data from the ID Tag."),
-     ParameterForm::Pages, 0x0100},
-    {"w", "write", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "peges"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Data is written in page units to the ID Tag."),
-     ParameterForm::PagesAndTagData, 0x0200},
-    {"s", "same-write", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "peges"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Writes the same data to multiple pages of an ID Tag."),
-     ParameterForm::PagesAndOnePage, 0x0300},
-    {"b", "byte-write", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "address"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Writes data to any specified number of bytes starting from the address "
-                       "specified in the ID Tag."),
-     ParameterForm::AddressAndTagData, 0x0400},
-    {nullptr, "test", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "hex string"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Performs a communications test."),
-     ParameterForm::Verbatim, 0x10},
-    {nullptr, "nak", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Sends the response made immediately before again."),
-     ParameterForm::None, 0x12},
-    {nullptr, "get-model-number", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the Model Number."), ParameterForm::None,
-     0x1401},
-    {nullptr, "get-firmware-version", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the Firmware Version."),
-     ParameterForm::None, 0x1402},
-    {nullptr, "get-mac-address", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the MAC Address."), ParameterForm::None,
-     0x1403},
-    {nullptr, "get-dip-switch-status", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking the DIP Switch network setting."),
-     ParameterForm::None, 0x1410},
-    {nullptr, "get-ip-address-on-dip-switch", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking IP Address on DIP Switch."),
-     ParameterForm::None, 0x1411},
-    {nullptr, "get-subnet-mask-on-dip-switch", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking subnet mask on DIP Switch."),
-     ParameterForm::None, 0x1412},
-    {nullptr, "get-ip-address-in-rom", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking IP Address in ROM."),
-     ParameterForm::None, 0x1413},
-    {nullptr, "get-subnet-mask-in-rom", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Checking subnet mask in ROM."),
-     ParameterForm::None, 0x1414},
-    {nullptr, "get-memory-status", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the Memory Status."), ParameterForm::None,
-     0x1420},
-    {nullptr, "get-antenna-connection-status", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Getting the Antenna Connection Status."),
-     ParameterForm::None, 0x1421},
-    {nullptr, "get-last-command", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Gets the command code of the last command."),
-     ParameterForm::None, 0x15},
-    {nullptr, "get-communications-history", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Gets the history of communications."),
-     ParameterForm::None, 0x16},
-    {nullptr, "clear-communications-history", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Clears the communications history."),
-     ParameterForm::None, 0x17},
-    {nullptr, "noise-measurement", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "The levels of noise in the vicinity."),
-     ParameterForm::None, 0x40},
-    {nullptr, "reset", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "All Amplifier Unit processing is stopped, and the initial status is "
-                       "re-established."),
-     ParameterForm::None, 0x7F},
-    {nullptr, "set-web-password", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "password"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Sets the Web password."), ParameterForm::Verbatim,
-     0xA2},
-    {nullptr, "set-ip-address", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "address"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Sets the IP address."), ParameterForm::IPAddress,
-     0xA300},
-    {nullptr, "set-subnet-mask", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "subnet mask"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain", "Sets the subnet mask."), ParameterForm::IPAddress,
-     0xA301},
+#define TEXT(text) QT_TRANSLATE_NOOP("ConsoleApplicationMain", text)
+
+// In the order the parser lists them: these settings, then the unit's commands, then the rest.
+const OptionDefinition settingDefinitions[] = {
+    {"t", "target", TEXT("device"), TEXT("Specify the connection destination."), false},
+    {"n", "node-number", TEXT("node number"), TEXT("Specify the destination node number."), false},
+    {"c", "baud-rate", TEXT("bps"),
+     TEXT("Specify the communication parameters of the serial port."), false},
+    {"i", "timeout-interval", TEXT("msec"), TEXT("Specify the communication timeout interval."),
+     false},
+    {"a", "error-abort", nullptr, TEXT("Abort when a response error occurs."), false},
+    {"o", "output-format", TEXT("level"),
+     TEXT("By default, human readable output. The higher the level, the more information is "
+          "output. json: JSON Lines, one object per exchange."),
+     false},
+};
+
+const OptionDefinition runDefinitions[] = {
     {nullptr, "verbose", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Names the settings, and the cause of every failure, on standard error."),
-     ParameterForm::Setting, 0},
-    {nullptr, "trace", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "file"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Appends a timestamped log of the traffic to the file (- for standard "
-                       "error)."),
-     ParameterForm::Setting, 0},
+     TEXT("Names the settings, and the cause of every failure, on standard error."), false},
+    {nullptr, "trace", TEXT("file"),
+     TEXT("Appends a timestamped log of the traffic to the file (- for standard error)."), false},
     {nullptr, "verify", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "After a write, reads the written pages back and compares them."),
-     ParameterForm::Setting, 0},
-    {nullptr, "wait", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "msec"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Repeats the operation while the unit answers with an error, for up to "
-                       "msec."),
-     ParameterForm::Setting, 0},
-    {nullptr, "retries", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "count"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Sends a frame again after a communication failure, up to count times."),
-     ParameterForm::Setting, 0},
-    {nullptr, "dump", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "file"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Reads the whole ID Tag into an image file (- for standard output)."),
-     ParameterForm::Sequence, 0},
-    {nullptr, "restore", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "file"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Writes an image file (- for standard input) to the whole ID Tag."),
-     ParameterForm::Sequence, 0},
-    {nullptr, "compare", QT_TRANSLATE_NOOP("ConsoleApplicationMain", "file"),
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Compares the whole ID Tag with an image file (- for standard input)."),
-     ParameterForm::Sequence, 0},
-    {nullptr, "scan", nullptr,
-     QT_TRANSLATE_NOOP("ConsoleApplicationMain",
-                       "Lists the node numbers that answer on a serial line."),
-     ParameterForm::Sequence, 0},
+     TEXT("After a write, reads the written pages back and compares them."), false},
+    {nullptr, "wait", TEXT("msec"),
+     TEXT("Repeats the operation while the unit answers with an error, for up to msec."), false},
+    {nullptr, "retries", TEXT("count"),
+     TEXT("Sends a frame again after a communication failure, up to count times."), false},
+    {nullptr, "dump", TEXT("file"),
+     TEXT("Reads the whole ID Tag into an image file (- for standard output)."), true},
+    {nullptr, "restore", TEXT("file"),
+     TEXT("Writes an image file (- for standard input) to the whole ID Tag."), true},
+    {nullptr, "compare", TEXT("file"),
+     TEXT("Compares the whole ID Tag with an image file (- for standard input)."), true},
+    {nullptr, "scan", nullptr, TEXT("Lists the node numbers that answer on a serial line."), true},
 };
 
 // A tag holds 17 pages of 8 bytes; a byte write must end within it.
 const int tagBytes = 136;
 const int pageDigits = 16;
 
-QString optionName(const OptionDefinition &definition)
+QCommandLineOption option(const char *shortName, const char *longName, const char *valueName,
+                          const char *description)
 {
-    return QString::fromLatin1(definition.longName);
+    QStringList names;
+    if (shortName != nullptr) {
+        names << QString::fromLatin1(shortName);
+    }
+    names << QString::fromLatin1(longName);
+    return QCommandLineOption(
+        names, QCoreApplication::translate("ConsoleApplicationMain", description),
+        valueName != nullptr ? QCoreApplication::translate("ConsoleApplicationMain", valueName)
+                             : QString());
 }
 
 // Digits as typed, ASCII only: a character that merely upper-cases to a digit (a ligature such
@@ -206,13 +101,13 @@ int byteAddress(const QString &text)
 
 // Why the tag data does not fit the operation exactly, or nothing when it does: nothing may be
 // cut off or padded.
-QString tagDataProblem(ParameterForm form, const QString &tagData, int pages, int address)
+QString tagDataProblem(ValueForm form, const QString &tagData, int pages, int address)
 {
     if (!isHexadecimalText(tagData)) {
         return QStringLiteral("tag data must be hexadecimal digits, got '%1'").arg(tagData);
     }
     switch (form) {
-    case ParameterForm::PagesAndTagData:
+    case ValueForm::PagesAndTagData:
         if (tagData.size() != pages * pageDigits) {
             return QStringLiteral("%1 hexadecimal digits per page expected, got %2 for %3 page%4")
                 .arg(pageDigits)
@@ -221,14 +116,14 @@ QString tagDataProblem(ParameterForm form, const QString &tagData, int pages, in
                 .arg(pages == 1 ? "" : "s");
         }
         break;
-    case ParameterForm::PagesAndOnePage:
+    case ValueForm::PagesAndOnePage:
         if (tagData.size() != pageDigits) {
             return QStringLiteral("%1 hexadecimal digits expected, got %2")
                 .arg(pageDigits)
                 .arg(tagData.size());
         }
         break;
-    case ParameterForm::AddressAndTagData:
+    case ValueForm::AddressAndTagData:
         if (tagData.size() < 2 || tagData.size() % 2 != 0) {
             return QStringLiteral("whole bytes of tag data expected (an even number of "
                                   "hexadecimal digits), got %1 digits")
@@ -248,11 +143,11 @@ QString tagDataProblem(ParameterForm form, const QString &tagData, int pages, in
 }
 
 // Why no frame can carry an operation's parameter.
-QString unbuildable(const OptionDefinition &definition, const QString &parameter)
+QString unbuildable(const Commands::Command &command, const QString &parameter)
 {
     for (const v640_code_entry *entry = v640_command_list; entry->text_length != 0; ++entry) {
-        if (entry->code == definition.code && (parameter.size() < entry->min_parameter_length ||
-                                               parameter.size() > entry->max_parameter_length)) {
+        if (entry->code == command.code && (parameter.size() < entry->min_parameter_length ||
+                                            parameter.size() > entry->max_parameter_length)) {
             return QStringLiteral("%1 to %2 characters fit a frame, got %3")
                 .arg(entry->min_parameter_length)
                 .arg(entry->max_parameter_length)
@@ -270,15 +165,18 @@ void ConsoleApplicationMain::main()
         tr("Reads and writes RFID ID tags and configures the V640 Amplifier Unit."));
     parser.addHelpOption();
     parser.addVersionOption();
-    for (const OptionDefinition &definition : optionDefinitions) {
-        QStringList names;
-        if (definition.shortName != nullptr) {
-            names << QString::fromLatin1(definition.shortName);
-        }
-        names << optionName(definition);
-        const QString valueName =
-            definition.valueName != nullptr ? tr(definition.valueName) : QString();
-        parser.addOption(QCommandLineOption(names, tr(definition.description), valueName));
+    for (const OptionDefinition &definition : settingDefinitions) {
+        parser.addOption(option(definition.shortName, definition.longName, definition.valueName,
+                                definition.description));
+    }
+    for (int i = 0; i < Commands::operationCount; ++i) {
+        const Commands::Command &command = Commands::operations[i];
+        parser.addOption(
+            option(command.shortName, command.option, command.valueName, command.description));
+    }
+    for (const OptionDefinition &definition : runDefinitions) {
+        parser.addOption(option(definition.shortName, definition.longName, definition.valueName,
+                                definition.description));
     }
     parser.addPositionalArgument(
         QStringLiteral("[tag data]"),
@@ -355,57 +253,75 @@ void ConsoleApplicationMain::main()
         refuse("trace", QStringLiteral("cannot open '%1': %2")
                             .arg(parser.value(QStringLiteral("trace")), trace.errorString()));
     }
-    diagnostics.say(linkSettings());
+    linkTarget = LinkTarget(target, serialSetting, timeoutInterval);
+    engine.setTimeout(timeoutInterval);
+    engine.setLinkName(linkTarget.linkName(nodeNumber));
+    diagnostics.say(linkTarget.settingsText(nodeNumber));
 
     if (!openV640Device()) {
-        failed(ExchangeOutcome::LinkFailed, linkFailureReason);
+        ExchangeRecord unreachable;
+        unreachable.outcome = ExchangeOutcome::LinkFailed;
+        unreachable.reason = linkFailureReason;
+        report(unreachable);
         exitCommander(CommunicationError);
         return;
     }
-    refusals += production.configure(parser, qobject_cast<QSerialPort *>(device) != nullptr,
-                                     jsonReport.isEnabled());
+    engine.setLinkName(linkTarget.linkName(nodeNumber));
+    refusals += production.configure(parser, linkTarget.isSerialPort(), jsonReport.isEnabled());
+    QString dumpProblem;
+    if (!production.dumpName().isEmpty() &&
+        !productionReport.openDump(production.dumpName(), &dumpProblem)) {
+        refuse("dump", dumpProblem);
+    }
+    // Only now: reading an image from a terminal must still be interruptible as usual.
+    if (production.waits()) {
+        interruptWatcher.watch();
+    }
+    jsonReport.setCountsAttempts(production.countsAttempts());
 
     const char *builtFrame = nullptr;
-    for (const OptionDefinition &definition : optionDefinitions) {
-        if (definition.form == ParameterForm::Setting || !parser.isSet(optionName(definition))) {
+    for (const OptionDefinition &definition : runDefinitions) {
+        oneShot += definition.operation && parser.isSet(QLatin1String(definition.longName)) ? 1 : 0;
+    }
+    for (int i = 0; i < Commands::operationCount; ++i) {
+        const Commands::Command &command = Commands::operations[i];
+        const QString name = QLatin1String(command.option);
+        if (!parser.isSet(name)) {
             continue;
         }
         ++oneShot;
-        if (definition.form == ParameterForm::Sequence) {
-            continue;
-        }
-        const QString value = parser.value(optionName(definition));
+        const QString value = parser.value(name);
         QString parameter;
         QString problem;
-        switch (definition.form) {
-        case ParameterForm::Pages:
-        case ParameterForm::PagesAndTagData:
-        case ParameterForm::PagesAndOnePage: {
+        switch (command.value) {
+        case ValueForm::Pages:
+        case ValueForm::PagesAndTagData:
+        case ValueForm::PagesAndOnePage: {
             parameter = parsePagesParameter(value);
             if (parameter.isEmpty()) {
                 problem = QStringLiteral("page numbers 1 to 17 separated by commas expected, "
                                          "got '%1'")
                               .arg(value);
-            } else if (definition.form != ParameterForm::Pages) {
+            } else if (command.value != ValueForm::Pages) {
                 const int pages = population_count(parameter.toUInt(nullptr, 16));
-                problem = tagDataProblem(definition.form, tagData, pages, 0);
+                problem = tagDataProblem(command.value, tagData, pages, 0);
                 parameter += tagData;
             }
             break;
         }
-        case ParameterForm::AddressAndTagData: {
+        case ValueForm::AddressAndTagData: {
             const int address = byteAddress(value);
             if (address < 0) {
                 problem = QStringLiteral("a hexadecimal byte address 0 to 87 expected, got '%1'")
                               .arg(value);
             } else {
-                problem = tagDataProblem(definition.form, tagData, 0, address);
+                problem = tagDataProblem(command.value, tagData, 0, address);
                 parameter =
                     QStringLiteral("%1").arg(address, 2, 16, QLatin1Char('0')).toUpper() + tagData;
             }
             break;
         }
-        case ParameterForm::IPAddress:
+        case ValueForm::IPAddress:
             parameter = parseIPAddressParameter(value);
             if (parameter.isEmpty()) {
                 problem = QStringLiteral("four decimal parts 0 to 255 such as 192.168.1.50 "
@@ -413,26 +329,24 @@ void ConsoleApplicationMain::main()
                               .arg(value);
             }
             break;
-        case ParameterForm::Verbatim:
+        case ValueForm::Verbatim:
             parameter = value;
             break;
-        case ParameterForm::None:
-        case ParameterForm::Setting:
-        case ParameterForm::Sequence:
+        case ValueForm::None:
             break;
         }
         if (problem.isEmpty()) {
             const QByteArray bytes = toFrameBytes(parameter);
             builtFrame = v640_build_command_frame(
-                static_cast<unsigned int>(nodeNumber), definition.code,
-                definition.form == ParameterForm::None ? nullptr : bytes.constData());
+                static_cast<unsigned int>(nodeNumber), command.code,
+                command.value == ValueForm::None ? nullptr : bytes.constData());
             // Every value counts, also those of operations that are not sent.
             if (builtFrame == nullptr) {
-                problem = unbuildable(definition, parameter);
+                problem = unbuildable(command, parameter);
             }
         }
         if (!problem.isEmpty()) {
-            refuse(definition.longName, problem);
+            refuse(command.option, problem);
         }
     }
 
@@ -440,7 +354,12 @@ void ConsoleApplicationMain::main()
         for (const QString &refusal : refusals) {
             diagnostics.say(refusal);
         }
-        exchangeEnded(ExchangeOutcome::NotSent, refusals.join(QStringLiteral("; ")));
+        ExchangeRecord refused;
+        refused.outcome = ExchangeOutcome::NotSent;
+        refused.reason = refusals.join(QStringLiteral("; "));
+        if (jsonReport.isEnabled()) {
+            jsonReport.write(outputStream, refused);
+        }
         exitCommander(InvalidParameter);
         return;
     }
@@ -450,12 +369,19 @@ void ConsoleApplicationMain::main()
     }
 
     connect(&responseTimer, &QTimer::timeout, this, &ConsoleApplicationMain::responseTimeout);
-    connect(&production, &ProductionRun::resend, this, &ConsoleApplicationMain::resendV640Command);
-    connect(&production, &ProductionRun::interrupted, this,
+    connect(&production, &ProductionRun::probing, this,
+            [this](int node) { productionReport.probing(node); });
+    connect(&production, &ProductionRun::differs, this,
+            [this](const char *what, int address, quint8 expected, quint8 read) {
+                productionReport.differs(what, address, expected, read);
+            });
+    connect(&interruptWatcher, &InterruptWatcher::interrupted, this,
             [this]() { exitCommander(Interrupted); });
     responseTimer.setSingleShot(true);
     responseTimer.setInterval(timeoutInterval);
     responseTimer.stop();
+    // Interactive mode: a time-out closes the link and opens it anew.
+    engine.setReopenAfterTimeout(oneShot == 0);
 
     // A prompt would break the JSON Lines that a script parses.
     if (oneShot == 0 && isatty(STDIN_FILENO) && !jsonReport.isEnabled()) {

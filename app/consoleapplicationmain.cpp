@@ -11,15 +11,23 @@ Q_GLOBAL_STATIC(ConsoleApplicationMain, theController)
 
 ConsoleApplicationMain::ConsoleApplicationMain(QObject *parent)
     : QObject(parent), standardInput(STDIN_FILENO, V640_MAX_FRAME_SIZE),
-      inputStream(&standardInput), outputStream(stdout, QIODevice::WriteOnly),
-      production(&outputStream, &diagnostics)
+      inputStream(stdin, QIODevice::ReadOnly), outputStream(stdout, QIODevice::WriteOnly),
+      engine(linkTarget, responseTimer, lastCommand, responseBuffer, trace),
+      productionReport(outputStream)
 {
+    // Texts of frames are at most a frame long: their room lasts the run.
+    lastCommandText.reserve(V640_MAX_FRAME_SIZE);
+    lastResponseText.reserve(V640_MAX_FRAME_SIZE);
+    rawLine.reserve(2 * V640_MAX_FRAME_SIZE + 2);
+    connect(&engine, &ExchangeEngine::linkOpened, this, &ConsoleApplicationMain::linkOpened);
+    connect(&engine, &ExchangeEngine::linkClosed, this, [this]() { device = nullptr; });
+    connect(&engine, &ExchangeEngine::notice, this,
+            [this](const QString &text) { diagnostics.say(text); });
+    connect(&engine, &ExchangeEngine::exchangeEnded, this, &ConsoleApplicationMain::exchangeEnded);
+    connect(&engine, &ExchangeEngine::settled, this, [this]() { exitCommander(NoError); });
 }
 
-ConsoleApplicationMain::~ConsoleApplicationMain()
-{
-    delete device;
-}
+ConsoleApplicationMain::~ConsoleApplicationMain() = default;
 
 ConsoleApplicationMain *ConsoleApplicationMain::instance()
 {
@@ -28,17 +36,10 @@ ConsoleApplicationMain *ConsoleApplicationMain::instance()
 
 void ConsoleApplicationMain::exitCommander(ExitStatus status)
 {
-    if (device != nullptr) {
-        trace.closed();
-        device->close();
-        // This may run inside the link's own signal, so the object goes once control is back
-        // in the event loop, at the latest when the loop ends.
-        device->deleteLater();
-        device = nullptr;
-    }
     // A run that is ending waits for no response and takes no line: a time-out must not reopen
     // the link.
-    responseTimer.stop();
+    engine.stop();
+    engine.closeLink();
     ending = true;
     if (status != NoError) {
         exitStatus = status;

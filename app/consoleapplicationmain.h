@@ -9,9 +9,14 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "commands.h"
 #include "diagnostics.h"
+#include "exchangeengine.h"
 #include "exchangeoutcome.h"
+#include "interruptwatcher.h"
 #include "jsonreport.h"
+#include "link.h"
+#include "productionreport.h"
 #include "productionrun.h"
 #include "serialcommunicationsetting.h"
 #include "standardinput.h"
@@ -22,7 +27,8 @@ class QIODevice;
 class QSocketNotifier;
 
 // The one controller of a run: command line, link to the Amplifier Unit, command transaction
-// and reporting. Every end of a run goes through exitCommander.
+// and reporting. The exchange engine beside it decides everything about the link; the
+// controller's slots hand it their events. Every end of a run goes through exitCommander.
 class ConsoleApplicationMain : public QObject
 {
     Q_OBJECT
@@ -44,6 +50,10 @@ public:
 
     static ConsoleApplicationMain *instance();
 
+    // Pure: they read and change no member.
+    QString parsePagesParameter(const QString &pages) const;
+    QString parseIPAddressParameter(const QString &address) const;
+
 public slots:
     void main();
     void filter();
@@ -53,32 +63,29 @@ private slots:
     void networkError(QAbstractSocket::SocketError socketError);
     void reciveV640Response();
     void responseTimeout();
-    void resendV640Command();
 
 private:
-    // Lets tests and the fuzzer hand exchanges to the reporting without a link.
-    friend class ControllerProbe;
-
     bool openV640Device();
     void closeV640Device();
     void exitCommander(ExitStatus status);
     void next();
-    void awaitLine();
-    void exchangeEnded(ExchangeOutcome outcome, const QString &reason = QString());
-    void failed(ExchangeOutcome outcome, const QString &reason);
-    bool retryExchange(const QString &reason);
-    void setFrame(const QByteArray &bytes);
-    QString linkName() const;
-    QString linkSettings() const;
-    bool outputFailed();
     bool buildV640Command(const QString &message);
-    void discardPendingInput();
-    void takeResponseBytes(const char *data, qint64 count);
+    bool buildLineCommand();
+    bool buildFrame(const char *message, int length);
 
-    QString parsePagesParameter(const QString &pages) const;
-    QString parseIPAddressParameter(const QString &address) const;
+    void linkOpened(Link *link);
+    void exchangeEnded(const ExchangeRecord &record);
+    void report(const ExchangeRecord &record);
+    void finishRun();
+    void endRun(ExitStatus status);
+    void awaitLine();
+    void takeLines();
+    void setFrame(const QByteArray &bytes);
+    bool outputFailed();
+    bool readableLevel() const;
 
     void reportV640Response();
+    void writeRawLine(const QByteArray &text, const QByteArray &second = QByteArray());
     void reportHumanReadable();
     void reportResponseError(int responseCode);
     void formatIdTagData();
@@ -98,6 +105,8 @@ private:
     static QByteArray toFrameBytes(const QString &text);
 
     StandardInput standardInput;
+    // Lines are read from standardInput; the stream decodes those that are not ASCII, as the
+    // locale has them.
     QTextStream inputStream;
     QTextStream outputStream;
     QSocketNotifier *stdinNotifier = nullptr;
@@ -118,15 +127,29 @@ private:
     QByteArray lastResponseText;
     QTimer responseTimer;
     SerialCommunicationSetting serialSetting;
+
     // Set once the exit has been requested: no line is taken after that.
     bool ending = false;
+    // A line is awaited: the prompt is out and no exchange runs.
+    bool lineAwaited = false;
     SessionStatus sessionStatus;
     QString linkFailureReason;
+    // The exchange being reported, and its answer decoded once for the readable forms.
+    ExchangeRecord record;
+    Commands::Answer answer;
+    // The line read and the line of a raw level, kept from one exchange to the next with their
+    // room.
+    QByteArray inputLine;
+    QByteArray rawLine;
     Diagnostics diagnostics;
     JsonReport jsonReport;
     TrafficTrace trace;
+    LinkTarget linkTarget;
+    ExchangeEngine engine;
     // Verify, wait, retries, the whole-tag operations and the scan.
     ProductionRun production;
+    ProductionReport productionReport;
+    InterruptWatcher interruptWatcher;
 };
 
 #endif

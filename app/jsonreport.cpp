@@ -1,10 +1,12 @@
 #include "jsonreport.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
 
-#include "answercheck.h"
+#include "commands.h"
+#include "exchangeengine.h"
 #include "v640.h"
 
 namespace {
@@ -29,122 +31,96 @@ const char *outcomeName(ExchangeOutcome outcome)
 }
 
 // What came, as a user reads it: without SOH, up to the first CR, whatever the bytes are.
-QString receivedText(const QByteArray &response)
+QString receivedText(const QByteArray &frame)
 {
-    const int start = response.startsWith('\x01') ? 1 : 0;
-    const int end = response.indexOf('\r');
-    return QString::fromLatin1(response.mid(start, (end < 0 ? response.size() : end) - start));
+    const int start = frame.startsWith('\x01') ? 1 : 0;
+    const int end = frame.indexOf('\r');
+    return QString::fromLatin1(frame.mid(start, (end < 0 ? frame.size() : end) - start));
 }
 
-quint32 decimal(const char *data, int offset, int count)
+bool answered(ExchangeOutcome outcome)
 {
-    return text_to_dec(data + offset, count);
-}
-
-quint32 hexadecimal(const char *data, int offset, int count)
-{
-    return text_to_hex(data + offset, count);
-}
-
-QString dotted(const char *data)
-{
-    QStringList parts;
-    for (int part = 0; part < 4; ++part) {
-        parts << QString::number(decimal(data, 3 * part, 3));
-    }
-    return parts.join(QLatin1Char('.'));
+    return outcome == ExchangeOutcome::Ok || outcome == ExchangeOutcome::UnitError ||
+           outcome == ExchangeOutcome::InvalidAnswer;
 }
 
 } // namespace
 
-void JsonReport::commandSent(const QByteArray &frame)
-{
-    command = frame;
-    sinceSent.start();
-}
-
-void JsonReport::exchangeEnded(QTextStream &output, ExchangeOutcome outcome, const QString &reason,
-                               const QByteArray &response, int attempts)
+void JsonReport::write(QTextStream &output, const ExchangeRecord &record) const
 {
     QJsonObject object{{QStringLiteral("v"), 1},
-                       {QStringLiteral("outcome"), QLatin1String(outcomeName(outcome))}};
-    if (!command.isEmpty()) {
-        object.insert(QStringLiteral("command"), receivedText(command));
+                       {QStringLiteral("outcome"), QLatin1String(outcomeName(record.outcome))}};
+    if (!record.command.isEmpty()) {
+        object.insert(QStringLiteral("command"), receivedText(record.command));
     }
-    if (!response.isEmpty()) {
-        object.insert(QStringLiteral("response"), receivedText(response));
-        if (outcome != ExchangeOutcome::Timeout && outcome != ExchangeOutcome::LinkFailed) {
-            object.insert(QStringLiteral("elapsed_ms"), sinceSent.elapsed());
-        }
+    if (answered(record.outcome) && !record.response.isEmpty()) {
+        object.insert(QStringLiteral("response"), receivedText(record.response));
+        object.insert(QStringLiteral("elapsed_ms"), record.elapsedMs);
     }
-    if (outcome == ExchangeOutcome::Ok || outcome == ExchangeOutcome::UnitError) {
-        object.insert(QStringLiteral("code"), v640_get_response_code(response.constData()));
+    if (record.outcome == ExchangeOutcome::Ok || record.outcome == ExchangeOutcome::UnitError) {
+        object.insert(QStringLiteral("code"), v640_get_response_code(record.response.constData()));
     }
-    if (!reason.isEmpty()) {
-        object.insert(QStringLiteral("reason"), reason);
+    if (!record.reason.isEmpty()) {
+        object.insert(QStringLiteral("reason"), record.reason);
     }
-    if (attempts > 0) {
-        object.insert(QStringLiteral("attempts"), attempts);
+    if (countsAttempts && record.attempts > 0) {
+        object.insert(QStringLiteral("attempts"), record.attempts);
     }
-    if (outcome == ExchangeOutcome::Ok) {
-        const QJsonValue value = decodedValue(command, response);
-        if (!value.isNull()) {
-            object.insert(QStringLiteral("value"), value);
+    if (record.outcome == ExchangeOutcome::Ok) {
+        const QJsonValue decoded = value(record.command, record.response);
+        if (!decoded.isNull()) {
+            object.insert(QStringLiteral("value"), decoded);
         }
     }
     output << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << Qt::endl;
-    command.clear();
 }
 
-QJsonValue JsonReport::decodedValue(const QByteArray &command, const QByteArray &response)
+QJsonValue JsonReport::value(const QByteArray &command, const QByteArray &response)
 {
-    int length = 0;
-    const char *data = v640_get_response_parameter(response.constData(), &length);
-    const QString text = QString::fromLatin1(data, length);
-    switch (v640_get_command_code(command.constData())) {
-    case 0x0100: {
+    const Commands::Answer answer = Commands::decode(command, response);
+    const QString text = answer.text;
+    switch (answer.form) {
+    case Commands::AnswerForm::Free:
+    case Commands::AnswerForm::NoData:
+        return QJsonValue();
+    case Commands::AnswerForm::Text:
+    case Commands::AnswerForm::CommandCode:
+        return text;
+    case Commands::AnswerForm::Pages: {
         QJsonObject pages;
-        const quint32 mask = AnswerCheck::requestedPageMask(command);
         for (int page = 1, offset = 0; page <= 17; ++page) {
-            if ((mask & (1u << (page + 1))) != 0) {
+            if ((answer.pageMask & (1u << (page + 1))) != 0) {
                 pages.insert(QString::number(page), text.mid(offset, 16));
                 offset += 16;
             }
         }
         return pages;
     }
-    case 0x10:
-    case 0x1401:
-        return text;
-    case 0x1402:
+    case Commands::AnswerForm::Firmware:
         return QStringLiteral("%1.%2")
-            .arg(decimal(data, 0, 2))
-            .arg(hexadecimal(data, 2, 2), 2, 10, QLatin1Char('0'));
-    case 0x1403: {
+            .arg(answer.values[0])
+            .arg(answer.values[1], 2, 10, QLatin1Char('0'));
+    case Commands::AnswerForm::MacAddress: {
         QStringList pairs;
         for (int pair = 0; pair < 6; ++pair) {
             pairs << text.mid(2 * pair, 2);
         }
         return pairs.join(QLatin1Char(':'));
     }
-    case 0x1410:
-    case 0x1420:
-    case 0x1421:
-        return decimal(data, 0, 2) != 0;
-    case 0x1411:
-    case 0x1412:
-    case 0x1413:
-    case 0x1414:
-        return dotted(data);
-    case 0x15:
-        return text;
-    case 0x16:
-        return QJsonObject{{QStringLiteral("total"), int(hexadecimal(data, 0, 4))},
-                           {QStringLiteral("successful"), int(hexadecimal(data, 4, 4))},
-                           {QStringLiteral("failed"), int(hexadecimal(data, 8, 4))}};
-    case 0x40:
-        return int(decimal(data, 0, 2));
-    default:
-        return QJsonValue();
+    case Commands::AnswerForm::Flag:
+        return answer.values[0] != 0;
+    case Commands::AnswerForm::IPAddress:
+        return QStringLiteral("%1.%2.%3.%4")
+            .arg(answer.values[0])
+            .arg(answer.values[1])
+            .arg(answer.values[2])
+            .arg(answer.values[3]);
+    case Commands::AnswerForm::History:
+        return QJsonObject{{QStringLiteral("total"), int(answer.values[0])},
+                           {QStringLiteral("successful"), int(answer.values[1])},
+                           {QStringLiteral("failed"), int(answer.values[2])}};
+    case Commands::AnswerForm::NoiseLevel:
+        return int(answer.values[0]);
     }
+    return QJsonValue();
 }

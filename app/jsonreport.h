@@ -1,13 +1,9 @@
 #ifndef VORSEL_JSONREPORT_H
 #define VORSEL_JSONREPORT_H
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QJsonObject>
-#include <QString>
+#include <QJsonValue>
 
-#include "exchangeoutcome.h"
-
+struct ExchangeRecord;
 class QTextStream;
 
 // -o json: JSON Lines on standard output, one object per exchange (per input line in
@@ -17,21 +13,17 @@ class JsonReport
 public:
     void setEnabled(bool on) { enabled = on; }
     bool isEnabled() const { return enabled; }
+    // Where frames may go more than once, every object tells how often its frame went.
+    void setCountsAttempts(bool on) { countsAttempts = on; }
 
-    // The command of the exchange now going out; the clock runs from here.
-    void commandSent(const QByteArray &frame);
-    // Writes the object of the exchange that ended; the response is empty when none came, and
-    // attempts 0 when they are not counted.
-    void exchangeEnded(QTextStream &output, ExchangeOutcome outcome, const QString &reason,
-                       const QByteArray &response, int attempts = 0);
+    void write(QTextStream &output, const ExchangeRecord &record) const;
 
-    // The value a valid normal end carries, decoded by the command's form; null for none.
-    static QJsonValue decodedValue(const QByteArray &command, const QByteArray &response);
+    // The value a valid normal end carries; null for none.
+    static QJsonValue value(const QByteArray &command, const QByteArray &response);
 
 private:
     bool enabled = false;
-    QByteArray command;
-    QElapsedTimer sinceSent;
+    bool countsAttempts = false;
 };
 
 #endif

@@ -2,69 +2,13 @@
 
 #include <QStringList>
 
-#include "answercheck.h"
-
 namespace {
-
-// Counted text read at fixed positions. A position past its end reads as a non-digit, that is
-// as digit 0, so a short response or command never makes a form read past its frame.
-class FixedFields
-{
-public:
-    FixedFields(const char *text, int length) : text(text), length(text != nullptr ? length : 0) {}
-
-    uint32_t decimal(int offset, int count) const
-    {
-        char field[maximumCount];
-        copy(offset, count, field);
-        return text_to_dec(field, count);
-    }
-
-    uint32_t hexadecimal(int offset, int count) const
-    {
-        char field[maximumCount];
-        copy(offset, count, field);
-        return text_to_hex(field, count);
-    }
-
-private:
-    static const int maximumCount = 10;
-
-    void copy(int offset, int count, char *field) const
-    {
-        for (int i = 0; i < count && i < maximumCount; ++i) {
-            field[i] = offset + i < length ? text[offset + i] : ' ';
-        }
-    }
-
-    const char *text;
-    int length;
-};
-
-FixedFields responseParameter(const QByteArray &response)
-{
-    int length = 0;
-    const char *parameter = v640_get_response_parameter(response.constData(), &length);
-    return FixedFields(parameter, length);
-}
-
-QString parameterText(const QByteArray &response)
-{
-    int length = 0;
-    const char *parameter = v640_get_response_parameter(response.constData(), &length);
-    return QString::fromLatin1(parameter, length);
-}
 
 // Values are formatted as signed 64-bit numbers taken from their 32 bits, so a value with the
 // top bit set shows in base 16 as the 64-bit form of a negative number.
 qlonglong widened(uint32_t value)
 {
     return static_cast<qint32>(value);
-}
-
-QString upperHexByte(uint32_t value)
-{
-    return QStringLiteral("%1").arg(widened(value), 2, 16, QLatin1Char('0')).toUpper();
 }
 
 } // namespace
@@ -77,6 +21,7 @@ void ConsoleApplicationMain::reportHumanReadable()
         reportResponseError(responseCode);
         return;
     }
+    answer = Commands::decode(lastCommand, responseBuffer);
     switch (commandCode) {
     case 0x0100:
         formatIdTagData();
@@ -121,7 +66,7 @@ void ConsoleApplicationMain::reportHumanReadable()
         formatNoiseLevelResponse();
         break;
     default:
-        outputStream << tr("OK: %1").arg(parameterText(responseBuffer)) << Qt::endl;
+        outputStream << tr("OK: %1").arg(answer.text) << Qt::endl;
         break;
     }
 }
@@ -133,16 +78,14 @@ void ConsoleApplicationMain::reportResponseError(int responseCode)
 
 void ConsoleApplicationMain::formatIdTagData()
 {
-    const uint32_t pageMask = AnswerCheck::requestedPageMask(lastCommand);
-    const FixedFields data = responseParameter(responseBuffer);
     int offset = 0;
     for (int page = 1; page <= 17; ++page) {
-        if ((pageMask & (1u << (page + 1))) == 0) {
+        if ((answer.pageMask & (1u << (page + 1))) == 0) {
             continue;
         }
         QString line = QStringLiteral("%1:").arg(page, 2);
         for (int byte = 0; byte < 8; ++byte, offset += 2) {
-            line += QLatin1Char(' ') + upperHexByte(data.hexadecimal(offset, 2));
+            line += QLatin1Char(' ') + answer.text.mid(offset, 2);
         }
         outputStream << line << Qt::endl;
     }
@@ -150,29 +93,26 @@ void ConsoleApplicationMain::formatIdTagData()
 
 void ConsoleApplicationMain::formatTestResponse()
 {
-    outputStream << parameterText(responseBuffer) << Qt::endl;
+    outputStream << answer.text << Qt::endl;
 }
 
 void ConsoleApplicationMain::formatModelNumberResponse()
 {
-    outputStream << parameterText(responseBuffer) << Qt::endl;
+    formatTestResponse();
 }
 
 void ConsoleApplicationMain::formatFirmwareVersionResponse()
 {
-    const FixedFields data = responseParameter(responseBuffer);
-    outputStream << QString::number(widened(data.decimal(0, 2))) << '.'
-                 << QStringLiteral("%1").arg(widened(data.hexadecimal(2, 2)), 2, 10,
-                                             QLatin1Char('0'))
+    outputStream << QString::number(widened(answer.values[0])) << '.'
+                 << QStringLiteral("%1").arg(widened(answer.values[1]), 2, 10, QLatin1Char('0'))
                  << Qt::endl;
 }
 
 void ConsoleApplicationMain::formatMacAddressResponse()
 {
-    const FixedFields data = responseParameter(responseBuffer);
     QStringList pairs;
     for (int pair = 0; pair < 6; ++pair) {
-        pairs << upperHexByte(data.hexadecimal(2 * pair, 2));
+        pairs << answer.text.mid(2 * pair, 2);
     }
     outputStream << pairs.join(QLatin1Char(':')) << Qt::endl;
 }
@@ -184,10 +124,9 @@ void ConsoleApplicationMain::formatDipSwitchStatusResponse()
 
 void ConsoleApplicationMain::formatIPAddressResponse()
 {
-    const FixedFields data = responseParameter(responseBuffer);
     QStringList octets;
-    for (int octet = 0; octet < 4; ++octet) {
-        octets << QString::number(widened(data.decimal(3 * octet, 3)));
+    for (const quint32 octet : answer.values) {
+        octets << QString::number(widened(octet));
     }
     outputStream << octets.join(QLatin1Char('.')) << Qt::endl;
 }
@@ -204,29 +143,24 @@ void ConsoleApplicationMain::formatAntennaConnectionStatusResponse()
 
 void ConsoleApplicationMain::formatStatusWord(const char *nonZeroWord, const char *zeroWord)
 {
-    const bool nonZero = responseParameter(responseBuffer).decimal(0, 2) != 0;
-    outputStream << tr(nonZero ? nonZeroWord : zeroWord) << Qt::endl;
+    outputStream << tr(answer.values[0] != 0 ? nonZeroWord : zeroWord) << Qt::endl;
 }
 
 void ConsoleApplicationMain::fromatLastCommandResponse()
 {
-    int length = 0;
-    const char *parameter = v640_get_response_parameter(responseBuffer.constData(), &length);
     outputStream << tr("command code: %1")
-                        .arg(widened(text_to_hex(parameter, length)), length, 16, QLatin1Char('0'))
+                        .arg(widened(answer.values[0]), answer.text.size(), 16, QLatin1Char('0'))
                  << Qt::endl;
 }
 
 void ConsoleApplicationMain::formatCommunicationsHistoryResponse()
 {
-    const FixedFields data = responseParameter(responseBuffer);
-    outputStream << tr("     total: %1").arg(widened(data.hexadecimal(0, 4)), 5) << Qt::endl;
-    outputStream << tr("successful: %1").arg(widened(data.hexadecimal(4, 4)), 5) << Qt::endl;
-    outputStream << tr("    failed: %1").arg(widened(data.hexadecimal(8, 4)), 5) << Qt::endl;
+    outputStream << tr("     total: %1").arg(widened(answer.values[0]), 5) << Qt::endl;
+    outputStream << tr("successful: %1").arg(widened(answer.values[1]), 5) << Qt::endl;
+    outputStream << tr("    failed: %1").arg(widened(answer.values[2]), 5) << Qt::endl;
 }
 
 void ConsoleApplicationMain::formatNoiseLevelResponse()
 {
-    const FixedFields data = responseParameter(responseBuffer);
-    outputStream << QStringLiteral("%1").arg(widened(data.decimal(0, 2)), 2) << Qt::endl;
+    outputStream << QStringLiteral("%1").arg(widened(answer.values[0]), 2) << Qt::endl;
 }

@@ -1,75 +1,118 @@
 #include "consoleapplicationmain.h"
 
-#include "answercheck.h"
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <unistd.h>
 
 namespace {
 
-// The frame as shown to a user: without SOH and CR; empty for anything that is not a frame.
-QByteArray printableText(const QByteArray &frameBytes)
+// The frame as shown to a user, into `text`: without SOH and CR; empty for anything that is not
+// a frame. The text keeps its room from one exchange to the next.
+void setPrintableText(QByteArray &text, const QByteArray &frameBytes)
 {
     int length = 0;
     const char *start = v640_get_printable(frameBytes.constData(), &length);
-    char text[V640_MAX_FRAME_SIZE + 1] = "";
-    text_copy(start, text, length);
-    return QByteArray(text);
+    text.resize(length);
+    text_copy(start, text.data(), length);
+}
+
+bool answered(ExchangeOutcome outcome)
+{
+    return outcome == ExchangeOutcome::Ok || outcome == ExchangeOutcome::UnitError ||
+           outcome == ExchangeOutcome::InvalidAnswer;
 }
 
 } // namespace
 
+void ConsoleApplicationMain::writeRawLine(const QByteArray &text, const QByteArray &second)
+{
+    // The frames are ASCII: they go to standard output as they are, without the stream's
+    // conversion of every line to and from Unicode.
+    rawLine.resize(0);
+    rawLine += text;
+    if (!second.isNull()) {
+        rawLine += '\t';
+        rawLine += second;
+    }
+    rawLine += '\n';
+    // Everything the stream took is out already: every line it writes is flushed.
+    const char *data = rawLine.constData();
+    qint64 left = rawLine.size();
+    while (left > 0) {
+        const ssize_t count = ::write(STDOUT_FILENO, data, size_t(left));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            outputStream.setStatus(QTextStream::WriteFailed);
+            return;
+        }
+        data += count;
+        left -= count;
+    }
+}
+
+bool ConsoleApplicationMain::readableLevel() const
+{
+    return jsonReport.isEnabled() || (outputLevel != 1 && outputLevel != 2);
+}
+
+void ConsoleApplicationMain::report(const ExchangeRecord &ended)
+{
+    record = ended;
+    // Nothing of the exchange is held beyond its report, so that the engine's buffers keep their
+    // room.
+    const auto forget = qScopeGuard([this]() { record = ExchangeRecord(); });
+    sessionStatus.record(ended.outcome);
+    if (answered(ended.outcome) && !jsonReport.isEnabled()) {
+        reportV640Response();
+    }
+    if (ended.outcome == ExchangeOutcome::Timeout) {
+        diagnostics.say(QStringLiteral("%1 (waited %2 ms)").arg(ended.reason).arg(ended.elapsedMs));
+    } else if (ended.outcome != ExchangeOutcome::Ok) {
+        diagnostics.say(ended.reason);
+    }
+    if (jsonReport.isEnabled()) {
+        jsonReport.write(outputStream, ended);
+    }
+    production.exchangeEnded(ended);
+}
+
 void ConsoleApplicationMain::reportV640Response()
 {
-    lastCommandText = printableText(lastCommand);
-    lastResponseText = printableText(responseBuffer);
+    setPrintableText(lastCommandText, lastCommand);
+    setPrintableText(lastResponseText, responseBuffer);
 
-    // The raw levels show the traffic as it came; the readable forms show only what the unit
-    // really said to this command.
-    const bool humanReadable = outputLevel != 1 && outputLevel != 2;
-    // Data that a run goes on with must have the answer's form at every level.
-    const AnswerCheck::Verdict verdict =
-        AnswerCheck::judge(lastCommand, responseBuffer, humanReadable || production.usesData());
-    const int responseCode = v640_get_response_code(responseBuffer.constData());
-    ExchangeOutcome outcome = ExchangeOutcome::Ok;
-    if (verdict != AnswerCheck::Verdict::Valid) {
-        outcome = ExchangeOutcome::InvalidAnswer;
-    } else if (responseCode != 0) {
-        outcome = ExchangeOutcome::UnitError;
+    switch (outputLevel) {
+    case 1:
+        writeRawLine(lastResponseText);
+        return;
+    case 2:
+        writeRawLine(lastCommandText, lastResponseText);
+        return;
+    default:
+        break;
     }
-    // In JSON the object is written as the exchange ends.
-    if (!jsonReport.isEnabled()) {
-        switch (outputLevel) {
-        case 1:
-            outputStream << QString::fromLatin1(lastResponseText) << Qt::endl;
-            break;
-        case 2:
-            outputStream << QString::fromLatin1(lastCommandText) << '\t'
-                         << QString::fromLatin1(lastResponseText) << Qt::endl;
-            break;
-        default:
-            if (production.replacesReport(outcome, responseBuffer)) {
-                break;
-            }
-            if (verdict == AnswerCheck::Verdict::Valid) {
-                reportHumanReadable();
-            } else {
-                reportResponseError(-1);
-            }
-            break;
+    switch (production.purpose()) {
+    case ProductionRun::Purpose::Shown:
+        break;
+    case ProductionRun::Purpose::Hidden:
+    case ProductionRun::Purpose::Read:
+        // The run prints its own conclusion of the frames it sends for itself.
+        if (record.outcome == ExchangeOutcome::Ok) {
+            return;
         }
+        break;
+    case ProductionRun::Purpose::Probe:
+        if (record.outcome != ExchangeOutcome::InvalidAnswer) {
+            productionReport.nodeAnswered(record);
+        }
+        return;
     }
-
-    if (outcome == ExchangeOutcome::InvalidAnswer) {
-        failed(ExchangeOutcome::InvalidAnswer,
-               QStringLiteral("not a valid answer to %1: %2")
-                   .arg(QString::fromLatin1(lastCommandText),
-                        QLatin1String(AnswerCheck::reason(verdict))));
-    } else if (outcome == ExchangeOutcome::UnitError) {
-        failed(ExchangeOutcome::UnitError, QStringLiteral("the unit answered %1 with error code %2")
-                                               .arg(QString::fromLatin1(lastCommandText))
-                                               .arg(responseCode, 2, 16, QLatin1Char('0')));
-    } else {
-        exchangeEnded(ExchangeOutcome::Ok);
+    if (record.outcome == ExchangeOutcome::InvalidAnswer) {
+        reportResponseError(-1);
+        return;
     }
-    if (errorAbort && outcome != ExchangeOutcome::Ok) {
-        exitCommander(V640ResponseError);
-    }
+    reportHumanReadable();
 }

@@ -7,17 +7,6 @@
 StandardInput::StandardInput(int descriptor, int lineLimit)
     : descriptor(descriptor), lineLimit(lineLimit)
 {
-    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-}
-
-bool StandardInput::atEnd() const
-{
-    return endOfInput && pending.isEmpty();
-}
-
-qint64 StandardInput::bytesAvailable() const
-{
-    return pending.size() + QIODevice::bytesAvailable();
 }
 
 bool StandardInput::hasPendingInput() const
@@ -42,6 +31,10 @@ bool StandardInput::receive()
 
 void StandardInput::append(const char *bytes, int count)
 {
+    if (consumed > 0) {
+        pending.remove(0, consumed);
+        consumed = 0;
+    }
     const char *end = bytes + count;
     while (bytes < end) {
         const char *lineEnd = static_cast<const char *>(memchr(bytes, '\n', size_t(end - bytes)));
@@ -59,22 +52,16 @@ void StandardInput::append(const char *bytes, int count)
     }
 }
 
-qint64 StandardInput::readData(char *data, qint64 maxSize)
+bool StandardInput::takeLine(QByteArray *line)
 {
-    if (pending.isEmpty()) {
-        return endOfInput ? -1 : 0;
+    const int lineEnd = pending.indexOf('\n', consumed);
+    if (lineEnd < 0 && !(endOfInput && consumed < pending.size())) {
+        return false;
     }
-    const int lineEnd = pending.indexOf('\n');
-    const qint64 count = qMin<qint64>(lineEnd >= 0 ? lineEnd + 1 : pending.size(), maxSize);
-    memcpy(data, pending.constData(), static_cast<size_t>(count));
-    pending.remove(0, static_cast<int>(count));
-    if (lineEnd >= 0 && count == lineEnd + 1) {
-        --wholeLines;
-    }
-    return count;
-}
-
-qint64 StandardInput::writeData(const char *, qint64)
-{
-    return -1;
+    const int end = lineEnd < 0 ? pending.size() : lineEnd;
+    line->resize(end - consumed);
+    memcpy(line->data(), pending.constData() + consumed, size_t(end - consumed));
+    consumed = lineEnd < 0 ? end : end + 1;
+    wholeLines -= lineEnd < 0 ? 0 : 1;
+    return true;
 }

@@ -1,12 +1,16 @@
 #include "tagimage.h"
 
+#include <QFile>
 #include <QList>
 
 #include <cctype>
+#include <unistd.h>
 
 namespace {
 
 const int pageDigits = 2 * TagImage::pageSize;
+// Any image is far smaller; more is not an image.
+const qint64 imageFileLimit = 1024 * 1024;
 
 bool isHexadecimal(const QByteArray &text)
 {
@@ -87,4 +91,27 @@ int TagImage::firstDifference(const TagImage &other) const
         }
     }
     return -1;
+}
+
+QString readImageFile(const QString &name, TagImage *image)
+{
+    QFile file;
+    const bool opened = name == QLatin1String("-")
+                            ? file.open(STDIN_FILENO, QIODevice::ReadOnly)
+                            : (file.setFileName(name), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        return QStringLiteral("cannot read '%1': %2").arg(name, file.errorString());
+    }
+    QByteArray content;
+    for (QByteArray piece = file.read(imageFileLimit + 1);
+         !piece.isEmpty() && content.size() <= imageFileLimit;
+         piece = file.read(imageFileLimit + 1 - content.size())) {
+        content += piece;
+    }
+    if (content.size() > imageFileLimit || !image->parse(content)) {
+        return QStringLiteral("'%1' is no image: 17 lines of 16 hexadecimal digits, or 136 bytes, "
+                              "expected")
+            .arg(name);
+    }
+    return QString();
 }

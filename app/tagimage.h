@@ -39,4 +39,8 @@ private:
     QByteArray known;
 };
 
+// Reads an image file ("-" is standard input) whole; returns why it holds no image, or nothing
+// when it does.
+QString readImageFile(const QString &name, TagImage *image);
+
 #endif

@@ -24,29 +24,43 @@ bool TrafficTrace::open(const QString &path)
 
 void TrafficTrace::opened()
 {
+    if (!file.isOpen()) {
+        return;
+    }
     write(openedBefore ? "reopen" : "open");
     openedBefore = true;
 }
 
 void TrafficTrace::closed()
 {
+    if (!file.isOpen()) {
+        return;
+    }
     write("close");
 }
 
 void TrafficTrace::sent(const QByteArray &frame, int attempt)
 {
-    sinceSent.start();
+    if (!file.isOpen()) {
+        return;
+    }
     write(">", attempt > 1 ? escaped(frame) + " (attempt " + QByteArray::number(attempt) + ')'
                            : escaped(frame));
 }
 
-void TrafficTrace::answered(const QByteArray &answer)
+void TrafficTrace::answered(const QByteArray &answer, qint64 milliseconds)
 {
-    write("<", escaped(answer) + " (" + QByteArray::number(sinceSent.elapsed()) + " ms)");
+    if (!file.isOpen()) {
+        return;
+    }
+    write("<", escaped(answer) + " (" + QByteArray::number(milliseconds) + " ms)");
 }
 
-void TrafficTrace::timedOut(int milliseconds, const QByteArray &partial)
+void TrafficTrace::timedOut(qint64 milliseconds, const QByteArray &partial)
 {
+    if (!file.isOpen()) {
+        return;
+    }
     QByteArray detail = "after " + QByteArray::number(milliseconds) + " ms";
     if (!partial.isEmpty()) {
         detail += ", received " + escaped(partial);
@@ -56,6 +70,9 @@ void TrafficTrace::timedOut(int milliseconds, const QByteArray &partial)
 
 void TrafficTrace::discarded(const QByteArray &bytes)
 {
+    if (!file.isOpen()) {
+        return;
+    }
     write("discarded", escaped(bytes));
 }
 
@@ -81,9 +98,6 @@ QByteArray TrafficTrace::escaped(const QByteArray &bytes)
 
 void TrafficTrace::write(const char *event, const QByteArray &detail)
 {
-    if (!file.isOpen()) {
-        return;
-    }
     const QDateTime now = QDateTime::currentDateTime();
     QByteArray line = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8();
     line += ' ';

@@ -2,7 +2,6 @@
 #define VORSEL_TRAFFICTRACE_H
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
 
@@ -14,7 +13,6 @@ class TrafficTrace
 public:
     // Appends to the file, creating it readable by its owner only; "-" is standard error.
     bool open(const QString &path);
-    bool isOpen() const { return file.isOpen(); }
     QString errorString() const { return file.errorString(); }
 
     // How the link is named on every line: "host:port" or "port node N".
@@ -23,10 +21,11 @@ public:
     // The first opening is "open", every later one "reopen".
     void opened();
     void closed();
+    // Nothing is built while no trace is asked for.
     // A frame sent once more for the same exchange tells its attempt.
     void sent(const QByteArray &frame, int attempt = 1);
-    void answered(const QByteArray &answer);
-    void timedOut(int milliseconds, const QByteArray &partial);
+    void answered(const QByteArray &answer, qint64 milliseconds);
+    void timedOut(qint64 milliseconds, const QByteArray &partial);
     void discarded(const QByteArray &bytes);
 
     static QByteArray escaped(const QByteArray &bytes);
@@ -36,7 +35,6 @@ private:
 
     QFile file;
     QString link;
-    QElapsedTimer sinceSent;
     bool openedBefore = false;
 };
 

@@ -69,7 +69,7 @@ const v640_code_entry *find_code(const v640_code_entry *table, const char *frame
         return nullptr;
     }
     for (const v640_code_entry *entry = table; entry->text_length != 0; ++entry) {
-        if (*message_length >= entry->text_length &&
+        if (*message_length >= entry->text_length && (*message)[0] == entry->text[0] &&
             memcmp(*message, entry->text, static_cast<size_t>(entry->text_length)) == 0 &&
             (match == Match::Prefix || entry->max_parameter_length > 0 ||
              *message_length == entry->text_length)) {

@@ -1,24 +1,28 @@
-// The controller's reporting of one exchange: a valid command frame made from the fuzzer's
-// bytes, then an arbitrary response, reported at every output level, with and without
-// error-abort. A crash and bounds net with the promises that hold for any response. No link is
-// needed.
+// One exchange through the exchange engine: a valid command frame made from the fuzzer's bytes,
+// then an arbitrary answer over a scripted link, taken whole and byte by byte, judged with and
+// without the answer's form, and reported as JSON. A crash and bounds net with the promises that
+// hold for any answer.
 //
 // Input layout: node byte (taken modulo 32), command byte (index into the command table),
 // parameter length (16 bits, folded into the code's limits), the parameter bytes (a byte that no
-// frame may hold is folded onto a printable one), then the response: every byte that is left.
-// QByteArray keeps the response in a heap block of exactly its size and a NUL, so
-// AddressSanitizer stops any read past it.
+// frame may hold is folded onto a printable one), then the answer: every byte that is left.
 
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QTextStream>
+#include <QTimer>
 
 #include <string>
 
-#include "controllerprobe.h"
+#include "answercheck.h"
+#include "exchangeengine.h"
 #include "fuzz_support.h"
+#include "jsonreport.h"
+#include "scriptedlink.h"
+#include "traffictrace.h"
 
 namespace {
-
-const int levelCount = 4;
 
 QByteArray commandFrame(FuzzInput &input)
 {
@@ -38,11 +42,46 @@ QByteArray commandFrame(FuzzInput &input)
     return QByteArray(frame);
 }
 
+// The records of one exchange whose answer arrives in pieces of `piece` bytes (0: whole).
+QList<ExchangeRecord> exchange(const QByteArray &command, const QByteArray &answer,
+                               bool formDecides, int piece)
+{
+    ScriptedOpener opener;
+    QTimer timer;
+    QByteArray lastCommand;
+    QByteArray responseBuffer;
+    TrafficTrace trace;
+    ExchangeEngine engine(opener, timer, lastCommand, responseBuffer, trace);
+    QList<ExchangeRecord> records;
+    QObject::connect(&engine, &ExchangeEngine::exchangeEnded,
+                     [&records](const ExchangeRecord &record) { records << record; });
+    // Time stands still while the answer comes, and moves on only for the time-out.
+    qint64 now = 0;
+    engine.setClock([&now]() { return now; });
+    QString reason;
+    FUZZ_REQUIRE(engine.openLink(&reason));
+    ExchangeRequest request;
+    request.frame = command;
+    request.formDecides = formDecides;
+    engine.start(request);
+    for (int offset = 0; offset<answer.size(); offset += piece> 0 ? piece : answer.size()) {
+        opener.last->reads << answer.mid(offset, piece > 0 ? piece : -1);
+        engine.receive();
+    }
+    // An answer without its CR times out; a complete one may still be watched for a second.
+    for (int expiry = 0; expiry < 2 && records.isEmpty(); ++expiry) {
+        now += 60 * 1000 * 1000;
+        engine.timerExpired();
+    }
+    FUZZ_REQUIRE(records.size() == 1);
+    return records;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    // The reporting runs inside an application, as in the program; it lives until exit.
+    // The engine's timer needs an application, as in the program; it lives until exit.
     static QCoreApplication application(*argc, *argv);
     return 0;
 }
@@ -53,23 +92,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const QByteArray command = commandFrame(input);
     const uint8_t *rest = nullptr;
     const std::size_t restSize = input.take(input.remaining(), &rest);
-    const QByteArray response(reinterpret_cast<const char *>(rest), static_cast<int>(restSize));
+    const QByteArray answer(reinterpret_cast<const char *>(rest), static_cast<int>(restSize));
 
-    // Every report is whole lines, or nothing (a read that names no page); level 3 prints what
-    // level 0 does; error-abort prints the same and ends the run with 2 or not at all.
-    QByteArray output[levelCount];
-    for (const bool errorAbort : {false, true}) {
-        for (int level = 0; level < levelCount; ++level) {
-            ControllerProbe reporting;
-            const QByteArray report = reporting.report(command, response, level, errorAbort);
-            FUZZ_REQUIRE(report.isEmpty() || report.endsWith('\n'));
-            FUZZ_REQUIRE(!errorAbort || report == output[level]);
-            output[level] = report;
-            const int status = reporting.exitStatus();
-            FUZZ_REQUIRE(status == ConsoleApplicationMain::NoError ||
-                         (errorAbort && status == ConsoleApplicationMain::V640ResponseError));
+    for (const bool formDecides : {false, true}) {
+        const QList<ExchangeRecord> whole = exchange(command, answer, formDecides, 0);
+        const QList<ExchangeRecord> bytewise = exchange(command, answer, formDecides, 1);
+        // An exchange ends once, and the pieces an answer comes in change nothing.
+        FUZZ_REQUIRE(whole.size() == 1 && bytewise.size() == 1);
+        const ExchangeRecord &record = whole.first();
+        FUZZ_REQUIRE(record.outcome == bytewise.first().outcome);
+        FUZZ_REQUIRE(record.response == bytewise.first().response);
+        FUZZ_REQUIRE(record.response.size() <= V640_MAX_FRAME_SIZE + 2);
+        if (record.outcome == ExchangeOutcome::Ok) {
+            FUZZ_REQUIRE(AnswerCheck::judge(command, record.response, formDecides) ==
+                         AnswerCheck::Verdict::Valid);
+            FUZZ_REQUIRE(v640_get_response_code(record.response.constData()) == 0);
         }
-        FUZZ_REQUIRE(output[3] == output[0]);
+        // One object a line, whatever the answer held.
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QTextStream output(&buffer);
+        output.setCodec("UTF-8");
+        JsonReport report;
+        report.write(output, record);
+        FUZZ_REQUIRE(buffer.data().endsWith('\n') && buffer.data().count('\n') == 1);
+        FUZZ_REQUIRE(QJsonDocument::fromJson(buffer.data()).isObject());
     }
     return 0;
 }

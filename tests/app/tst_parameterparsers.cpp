@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "controllerprobe.h"
+#include "consoleapplicationmain.h"
 
 class ParameterParsersTest : public QObject
 {
@@ -50,7 +50,7 @@ void ParameterParsersTest::pages()
 {
     QFETCH(QString, pages);
     QFETCH(QString, mask);
-    const QString result = ControllerProbe().parsePages(pages);
+    const QString result = ConsoleApplicationMain().parsePagesParameter(pages);
     QCOMPARE(result, mask);
     QCOMPARE(result.isNull(), mask.isNull());
 }
@@ -87,7 +87,7 @@ void ParameterParsersTest::ipAddress()
 {
     QFETCH(QString, address);
     QFETCH(QString, digits);
-    const QString result = ControllerProbe().parseIPAddress(address);
+    const QString result = ConsoleApplicationMain().parseIPAddressParameter(address);
     QCOMPARE(result, digits);
     QCOMPARE(result.isNull(), digits.isNull());
 }

@@ -1,5 +1,9 @@
 #include "e2e.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 using e2e::addRow;
 using e2e::Terminal;
 
@@ -14,6 +18,8 @@ private slots:
     void faults() { e2e::runRow(30); }
     void unresolvableHost_data();
     void unresolvableHost();
+    void answersInStep_data();
+    void answersInStep();
 };
 
 void FaultTest::faults_data()
@@ -120,6 +126,64 @@ void FaultTest::unresolvableHost()
              vorsel.errors.constData());
     QCOMPARE(vorsel.output, QByteArray());
     QCOMPARE(vorsel.process.exitCode(), 4);
+}
+
+void FaultTest::answersInStep_data()
+{
+    QTest::addColumn<bool>("pty");
+    QTest::newRow("TCP") << false;
+    QTest::newRow("pty") << true;
+}
+
+void FaultTest::answersInStep()
+{
+    // A unit that answers late, twice, or not at all, and lines that vorsel reads faster than
+    // the unit answers: whatever else becomes of a line, an ok carries its own answer.
+    QFETCH(bool, pty);
+    e2e::Simulator simulator;
+    QVERIFY(
+        simulator.start(pty ? QStringList{"--pty"} : QStringList{"--listen", e2e::address(31)}));
+    QMap<QByteArray, QByteArray> expected = {{"1401", "\"V640-SIM01\""}, {"1402", "\"1.05\""}};
+    for (int page = 1; page <= 8; ++page) {
+        const QByteArray data = QByteArray::number(page * 0x1111111, 16).rightJustified(16, '0');
+        QVERIFY(simulator.steer("page " + QByteArray::number(page - 1) + ' ' + data));
+        const QByteArray read =
+            "01" + QByteArray::number(1u << (page + 1), 16).toUpper().rightJustified(10, '0');
+        expected.insert(read, "{\"" + QByteArray::number(page) + "\":\"" + data.toUpper() + "\"}");
+    }
+    for (const char *fault : {"fault delay 20", "fault repeat 3 10", "fault ignore-every 11",
+                              "fault delay-next 2 1500"}) {
+        QVERIFY(simulator.steer(fault));
+    }
+    QByteArray lines;
+    const QByteArrayList commands = expected.keys();
+    for (int line = 0; line < 40; ++line) {
+        lines += commands.at((line * 7) % commands.size()) + '\n';
+    }
+    e2e::Vorsel vorsel;
+    const QString target =
+        pty ? QString::fromLocal8Bit(simulator.readiness("pty")) : e2e::address(31);
+    QVERIFY(vorsel.start({"--target", target, "-o", "json", "-i", "1000"}));
+    QVERIFY(vorsel.write(lines));
+    vorsel.endInput();
+    QVERIFY(vorsel.finish());
+    const QByteArrayList objects = vorsel.output.split('\n').mid(0, 40);
+    QCOMPARE(vorsel.output.count('\n'), 40);
+    int ok = 0;
+    for (int line = 0; line < 40; ++line) {
+        const QJsonObject object = QJsonDocument::fromJson(objects.at(line)).object();
+        const QByteArray command = lines.split('\n').at(line);
+        QCOMPARE(object.value("command").toString().toLatin1(),
+                 pty ? e2e::printable(e2e::frame(1, command)) : command);
+        if (object.value("outcome") == QLatin1String("ok")) {
+            ++ok;
+            QCOMPARE(
+                QJsonDocument(QJsonArray{object.value("value")}).toJson(QJsonDocument::Compact),
+                "[" + expected.value(command) + "]");
+        }
+    }
+    // Most lines get their answer.
+    QVERIFY2(ok >= 20, qPrintable(QString::number(ok)));
 }
 
 QTEST_GUILESS_MAIN(FaultTest)

@@ -54,6 +54,8 @@ void InteractiveTest::sessions_data()
     addRow("empty lines, CR LF, no line end at the end", "",
            {"<\n1401\r\n\n1402", "$", "=" + model + firmware}, {"1401", "1402"});
     addRow("no input", "", {"$"});
+    // A code no operation sends, typed as it is: the generic form.
+    addRow("code not in the table", "", {"!respond 3030310D", "<99\n", "$", "=OK: 1\n"}, {"99"});
     addRow("lines that build no frame", "",
            {"<" + longest + "A\n14\t01\n14\17701\n14\r01\n1402\n", "$", "=" + firmware}, {"1402"},
            3);

@@ -56,7 +56,8 @@ void OneShotTest::reports_data()
     addRow("test without text", "--test=", {"=\n"}, {"10"});
     addRow("model number; tag data ignored", "--get-model-number 0011",
            {"!set model XR-17 B", "=XR-17 B\n"}, {"1401"});
-    addRow("firmware 0209", "--get-firmware-version", {"!set firmware 0209", "=2.09\n"}, {"1402"});
+    addRow("firmware 0110: a hexadecimal minor", "--get-firmware-version",
+           {"!set firmware 0110", "=1.16\n"}, {"1402"});
     addRow("MAC address", "--get-mac-address", {"!set mac 001122AABBCC", "=00:11:22:AA:BB:CC\n"},
            {"1403"});
     addRow("DIP switch 02", "--get-dip-switch-status", {"!set dip 02", "=enabled\n"}, {"1410"});
@@ -68,7 +69,7 @@ void OneShotTest::reports_data()
            {"!set ip-rom 010000000999", "=10.0.0.999\n"}, {"1413"});
     addRow("subnet mask in ROM", "--get-subnet-mask-in-rom",
            {"!set mask-rom 255255000000", "=255.255.0.0\n"}, {"1414"});
-    addRow("memory 01", "--get-memory-status", {"!set memory 01", "=normal\n"}, {"1420"});
+    addRow("memory 00", "--get-memory-status", {"!set memory 00", "=error\n"}, {"1420"});
     addRow("antenna 01", "--get-antenna-connection-status", {"!set antenna 01", "=correctly\n"},
            {"1421"});
     addRow("last command A300", "--get-last-command",
@@ -99,6 +100,10 @@ void OneShotTest::reports_data()
            {"7F"});
     addRow("code not in the table, error-abort", "-a -o 1 --reset", {"!respond 58590D", "=XY\n"},
            {"7F"}, 2);
+    // A unit that ignored a write and then sent a late read answer wrote nothing.
+    addRow("write acknowledged with data, level 1, error-abort", "-a -o 1 -w 1 0011223344556677",
+           {"!respond 303030313032303330343035303630370D", "=0001020304050607\n"},
+           {"0200000000040011223344556677"}, 2);
     addRow("a frame behind the response", "-o 2 --get-model-number",
            {"!fault trailing 30300D", "=1401\t00V640-SIM01\n"}, {"1401"});
     // The last in table order, which is neither the first nor the last given.

@@ -55,9 +55,9 @@ void ProductionTest::runs_data()
            {"03000000000C" + data, "01000000000C"}, 5);
     addRow("verify: no answer to the read-back", "-i 1000 --verify -w 1 " + data,
            {"!fault ignore-every 2", ok}, {"020000000004" + data, readPage1}, 4);
-    // An error end is an answer: neither read back nor sent again.
+    // An error end is an answer: neither read back nor sent again, and a verified write failed.
     addRow("error end: no read-back, no retry", "--retries 2 --verify -w 1 " + data,
-           {"!fault no-tag on", "=NG: 72\n"}, {"020000000004" + data});
+           {"!fault no-tag on", "=NG: 72\n"}, {"020000000004" + data}, 2);
 
     // The tag is there at the third try; or the time is over before the first answer.
     addRow("wait until the tag arrives", "--wait 5000 -r 1",
@@ -89,6 +89,13 @@ void ProductionTest::runs_data()
     addRow("interactive retry", "-i 1000 --retries 1",
            {"!fault ignore-every 2", "<1401\n1402\n", "=V640-SIM01\n1.05\n", "$"},
            {"1401", "1402", "1402"});
+    // The first attempt is answered after its time-out: the retry goes once that answer is in,
+    // and no later frame takes it, or the retry's answer, for its own.
+    addRow("late answer, then a retry, interactive", "-i 1000 --retries 1",
+           {"!fault delay 600", "!fault delay-next 1 1500", "!page 1 FEDCBA9876543210",
+            "<" + readPage1 + "\n010000000008\n",
+            "= 1: 00 00 00 00 00 00 00 00\n 2: FE DC BA 98 76 54 32 10\n", "$"},
+           {readPage1, readPage1, "010000000008"});
 }
 
 void ProductionTest::images_data()
@@ -111,6 +118,12 @@ void ProductionTest::images_data()
            {readAll[0]}, 1);
     addRow("restore and verify a raw image", "--verify --restore -", {"<" + raw, ok},
            {"02000003FFFC" + raw.left(128).toHex().toUpper(),
+            "020000040000" + raw.mid(128).toHex().toUpper(), readAll[0], readAll[1]},
+           0, e2e::File);
+    addRow("restore after a late answer and a retry", "-a -i 1000 --retries 1 --verify --restore -",
+           {"!fault delay 600", "!fault delay-next 1 1500", "<" + raw, ok},
+           {"02000003FFFC" + raw.left(128).toHex().toUpper(),
+            "02000003FFFC" + raw.left(128).toHex().toUpper(),
             "020000040000" + raw.mid(128).toHex().toUpper(), readAll[0], readAll[1]},
            0, e2e::File);
     addRow("restore: an error end stops it", "-a --restore -",

@@ -18,6 +18,7 @@ class SerialTest : public QObject
 private slots:
     void sessions_data();
     void sessions() { e2e::runRow(e2e::onPty); }
+    void lateAnswerAcrossRuns();
     void lineSettings_data();
     void lineSettings();
 };
@@ -72,6 +73,51 @@ void SerialTest::sessions_data()
            {"!respond 0A300D" + frame(1, "00V640-SIM01").toHex(), "=" + model}, {"1401"});
     // The far end gone ends the run at once (in a one-shot run: the scripting rows).
     addRow("hang-up while a line is awaited", "", {"<1401\n", "=" + model, "!quit"}, {"1401"}, 4);
+
+    // An answer out of step never pairs with a later frame: the first comes after its
+    // time-out, every later one at once; each line still gets its own page.
+    QByteArrayList pages = {"!fault delay-next 1 1500", "!fault delay 20"};
+    QByteArray lines;
+    QByteArrayList reads;
+    QByteArray answers;
+    for (int page = 1; page <= 8; ++page) {
+        const QByteArray data = QByteArray::number(page * 0x1111111, 16).rightJustified(16, '0');
+        pages << "!page " + QByteArray::number(page - 1) + ' ' + data;
+        reads << "01" + QByteArray::number(1u << (page + 1), 16).toUpper().rightJustified(10, '0');
+        lines += reads.last() + '\n';
+        answers += page == 1 ? QByteArray() : printable(frame(1, "00" + data.toUpper())) + '\n';
+    }
+    addRow("late answer, then answers at once", "-o 1 -i 1000",
+           pages + QByteArrayList{"<" + lines, "=" + answers, "$"}, reads, 4);
+    // Every answer late: each is discarded before the next frame, or before the run ends.
+    // A unit busy with a late answer ignores a write: the write goes only once that answer is
+    // in, so it is carried out, and the late answer is not taken for its acknowledgement.
+    addRow(
+        "write after a late answer to a busy unit", "-o 1 -i 1000",
+        {"!fault busy on", "!fault delay-next 1 1500",
+         "<" + reads.at(0) + "\n0200000000040011223344556677\n" + reads.at(0) + '\n',
+         "=" + printable(frame(1, "00")) + '\n' + printable(frame(1, "000011223344556677")) + '\n',
+         "$"},
+        {reads.at(0), "0200000000040011223344556677", reads.at(0)}, 4);
+    addRow("every answer late", "-o 1 -i 1000",
+           {"!fault delay 1300", "<" + reads.at(0) + '\n' + reads.at(1) + '\n', "$"},
+           reads.mid(0, 2), 4);
+}
+
+void SerialTest::lateAnswerAcrossRuns()
+{
+    // A run that timed out listens for the answer it was owed, so the next run on the line
+    // does not take it for its own.
+    e2e::Simulator simulator;
+    QVERIFY(simulator.start({"--pty"}));
+    QVERIFY(simulator.steer("page 0 0123456789ABCDEF") && simulator.steer("fault delay 1300"));
+    const QString pty = QString::fromLocal8Bit(simulator.readiness("pty"));
+    for (const char *pages : {"1", "2"}) {
+        e2e::Vorsel vorsel;
+        QVERIFY(vorsel.run({"--target", pty, "-i", "1000", "-a", "-r", pages}));
+        QCOMPARE(vorsel.output, QByteArray());
+        QCOMPARE(vorsel.process.exitCode(), 4);
+    }
 }
 
 void SerialTest::lineSettings_data()
