@@ -26,10 +26,10 @@ enum class AnswerForm {
     Text,        // any text, which is the value: a test's echo, the model number
     NoData,      // nothing: "00" alone acknowledges a write or a setting
     Pages,       // 16 hexadecimal digits per page asked for
-    Firmware,    // major and minor
+    Firmware,    // major and minor: 2 decimal, then 2 hexadecimal digits
     MacAddress,  // 12 hexadecimal digits
     Flag,        // 2 decimal digits: zero or not
-    IPAddress,   // 12 decimal digits, four parts of three
+    IPAddress,   // 12 decimal digits, four parts of three, each 0 to 255
     CommandCode, // 2 or 4 hexadecimal digits
     History,     // 12 hexadecimal digits, three counters
     NoiseLevel,  // 2 decimal digits

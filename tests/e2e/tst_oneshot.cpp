@@ -65,8 +65,8 @@ void OneShotTest::reports_data()
            {"!set ip-dip 192168001200", "=192.168.1.200\n"}, {"1411"});
     addRow("subnet mask on DIP switch", "--get-subnet-mask-on-dip-switch",
            {"!set mask-dip 255255255000", "=255.255.255.0\n"}, {"1412"});
-    addRow("IP address in ROM", "--get-ip-address-in-rom",
-           {"!set ip-rom 010000000999", "=10.0.0.999\n"}, {"1413"});
+    addRow("IP address in ROM, a part above 255", "--get-ip-address-in-rom",
+           {"!set ip-rom 010000000256", "=NG: ffffffffffffffff\n"}, {"1413"});
     addRow("subnet mask in ROM", "--get-subnet-mask-in-rom",
            {"!set mask-rom 255255000000", "=255.255.0.0\n"}, {"1414"});
     addRow("memory 00", "--get-memory-status", {"!set memory 00", "=error\n"}, {"1420"});
