@@ -103,10 +103,13 @@ void ScriptingTest::jsonInteractive_data()
     // One object per line, also for lines that send nothing or get no answer.
     addRow(
         "a line each", "-o json -i 1000",
-        {"!fault ignore-every 3", "<1401\n\n14\t01\n0100\n1402\n1403\n",
+        {"!fault ignore-every 3",
+         "<1401\n\n14\t01\n" + QByteArray(300, 'A') + "\n0100\n1402\n1403\n",
          answer("1401", "00V640-SIM01", R"("V640-SIM01")"),
          R"({"v":1,"outcome":"not-sent","reason":"empty line"})",
          R"({"v":1,"outcome":"not-sent","reason":"line holds U+0009, which no frame may carry"})",
+         R"({"v":1,"outcome":"not-sent",)"
+         R"("reason":"line longer than 272 characters, the most a frame can carry"})",
          R"({"v":1,"outcome":"error","code":20,"command":"0100","response":"14",)"
          R"("reason":"the unit answered 0100 with error code 14"})",
          R"({"v":1,"outcome":"timeout","command":"1402",)"
