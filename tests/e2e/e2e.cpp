@@ -243,7 +243,9 @@ void runRow(int lastOctet, const QStringList &wrapper)
                 vorsel.output.mid(start, vorsel.output.indexOf('\n', start) + 1 - start);
             QJsonParseError error{};
             QJsonObject object = QJsonDocument::fromJson(line, &error).object();
-            QVERIFY2(error.error == QJsonParseError::NoError && line.endsWith('\n'),
+            // Parsed, and without a raw control character (DEL and C1 too) for a terminal.
+            QVERIFY2(error.error == QJsonParseError::NoError && line.endsWith('\n') &&
+                         !QString::fromUtf8(line).contains(QRegularExpression("[\\x7f-\\x9f]")),
                      vorsel.output.constData());
             QVERIFY(!object.contains("elapsed_ms") || object.take("elapsed_ms").toInt(-1) >= 0);
             QVERIFY2(object == QJsonDocument::fromJson(step).object(), line.constData());

@@ -72,10 +72,12 @@ void ScriptingTest::jsonOneShot_data()
             R"({"v":1,"outcome":"error","code":114,"command":"010000000004","response":"72",)"
             R"("reason":"the unit answered 010000000004 with error code 72"})"},
            {"010000000004"}, 2);
-    // Whatever the unit sends, the line parses: control bytes and bytes beyond ASCII escaped.
+    // Whatever the unit sends, the line parses: every byte, control bytes escaped, bytes beyond
+    // ASCII as Latin-1.
     addRow("invalid answer", json + "--test A",
-           {"!respond 30304101E90D",
-            R"({"v":1,"outcome":"invalid-answer","command":"10A","response":"00A\u0001é",)"
+           {"!respond 30304100017F9BE90D",
+            R"({"v":1,"outcome":"invalid-answer","command":"10A",)"
+            R"("response":"00A\u0000\u0001\u007f\u009bé",)"
             R"("reason":"not a valid answer to 10A: not a frame with a known response code"})"},
            {"10A"});
     addRow("time-out", json + "-i 1000 --get-model-number",
