@@ -214,6 +214,22 @@ Answer decode(const QByteArray &commandFrame, const QByteArray &response)
     return answer;
 }
 
+QByteArray concealed(const QByteArray &commandFrame)
+{
+    const int webPassword = 0xA2;
+    int length = 0;
+    const char *message = v640_get_message(commandFrame.constData(), &length);
+    if (message == nullptr || v640_get_command_code(commandFrame.constData()) != webPassword) {
+        return commandFrame;
+    }
+    // The same mask for every password, so that not even its length shows.
+    const int codeLength = 2;
+    QByteArray shown = commandFrame;
+    shown.replace(int(message - commandFrame.constData()) + codeLength, length - codeLength,
+                  "********");
+    return shown;
+}
+
 quint32 requestedPageMask(const QByteArray &commandFrame)
 {
     int length = 0;

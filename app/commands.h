@@ -70,6 +70,9 @@ bool hasAnswerForm(int code, const QByteArray &command, const QByteArray &respon
 // The answer of a normal end. Positions the data lacks read as digit 0, so a short answer never
 // makes a decoding read past its frame.
 Answer decode(const QByteArray &command, const QByteArray &response);
+// The frame as traces and causes show it: the characters of a web password replaced by a fixed
+// mask, node digits and check sequence as they are. Other frames are shown as they are.
+QByteArray concealed(const QByteArray &frame);
 // The page mask of a read command: the 8 characters behind its code; missing ones count as 0.
 quint32 requestedPageMask(const QByteArray &command);
 

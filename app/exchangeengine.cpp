@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "commands.h"
 #include "link.h"
 #include "traffictrace.h"
 #include "v640.h"
@@ -593,7 +594,8 @@ void ExchangeEngine::arm(qint64 at)
 
 QString ExchangeEngine::printableCommand() const
 {
-    int length = 0;
-    const char *text = v640_get_printable(lastCommand.constData(), &length);
-    return QString::fromLatin1(text, length);
+    // Without SOH and CR, as causes show it: a password is not among them.
+    const QByteArray shown = Commands::concealed(lastCommand);
+    const int start = shown.startsWith('\x01') ? 1 : 0;
+    return QString::fromLatin1(shown.constData() + start, qMax(shown.indexOf('\r'), start) - start);
 }

@@ -152,6 +152,11 @@ void ScriptingTest::causes_data()
     addRow("peer closed", "--verbose --reset",
            {"!fault close on", "?vorsel: the unit at 127.0.0.42:7090 closed the connection\n"},
            {"7F"}, 4);
+    // Where others may read along a password is masked; standard output shows what went.
+    addRow("web password", "--verbose --trace - -o 2 --set-web-password Hunter2secret",
+           {"!respond 37420D", "=A2Hunter2secret\t7B\n", "? > 127.0.0.42:7090 A2********\\r\n",
+            "?vorsel: the unit answered A2******** with error code 7b\n", "%Hunter2"},
+           {"A2Hunter2secret"});
     addRow("invalid answer", "--verbose --noise-measurement",
            {"!respond 30305A5A0D", "=NG: ffffffffffffffff\n",
             "?vorsel: not a valid answer to 40: data not in the form of the answer\n"},
@@ -180,6 +185,10 @@ void ScriptingTest::serialCauses_data()
                 R"(","reason":"not a valid answer to 01140105: wrong frame check sequence"})",
             "?vorsel: not a valid answer to 01140105: wrong frame check sequence\n"},
            {"1401"});
+    const QByteArray password = frame(1, "A2pw");
+    addRow("web password, addressed", "--trace - --set-web-password pw",
+           {"=OK: \n", "? node 1 \\x0101A2********" + password.right(3).left(2) + "\\r\n", "%A2pw"},
+           {"A2pw"});
     addRow("hang-up", "--verbose --trace - -i 60000 --get-model-number",
            {"!fault delay 30000", "#10", "!quit", "?vorsel: serial port ",
             "? node 1 \\x0101140105\\r\n"},
