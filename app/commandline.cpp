@@ -280,6 +280,7 @@ void ConsoleApplicationMain::main()
     jsonReport.setCountsAttempts(production.countsAttempts());
 
     const char *builtFrame = nullptr;
+    bool tagDataTaken = false;
     for (const OptionDefinition &definition : runDefinitions) {
         oneShot += definition.operation && parser.isSet(QLatin1String(definition.longName)) ? 1 : 0;
     }
@@ -290,6 +291,9 @@ void ConsoleApplicationMain::main()
             continue;
         }
         ++oneShot;
+        tagDataTaken |= command.value == ValueForm::PagesAndTagData ||
+                        command.value == ValueForm::PagesAndOnePage ||
+                        command.value == ValueForm::AddressAndTagData;
         const QString value = parser.value(name);
         QString parameter;
         QString problem;
@@ -347,6 +351,20 @@ void ConsoleApplicationMain::main()
         }
         if (!problem.isEmpty()) {
             refuse(command.option, problem);
+        }
+    }
+
+    // Arguments that nothing takes would be dropped without a word: a text with a space sent
+    // cut short, a value meant for an option that takes none.
+    if (!typedTagData.isEmpty() && !tagDataTaken) {
+        if (parser.isSet(QStringLiteral("test"))) {
+            refuse("test", QStringLiteral("the text is one argument (quote a text with spaces), "
+                                          "got '%1' beside it")
+                               .arg(parser.positionalArguments().join(QLatin1Char(' '))));
+        } else {
+            refusals << QStringLiteral("tag data '%1' given, but only --write, --same-write and "
+                                       "--byte-write take tag data")
+                            .arg(typedTagData);
         }
     }
 

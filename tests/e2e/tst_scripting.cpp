@@ -143,6 +143,9 @@ void ScriptingTest::causes_data()
     addRow("IP address", "--verbose --set-ip-address 10.1",
            {"?vorsel: --set-ip-address: four decimal parts 0 to 255"}, {}, 3);
     addRow("baud rate", "--verbose -c 9600X --reset", {"?vorsel: --baud-rate: a rate"}, {}, 3);
+    addRow("a test text in two arguments", "--verbose --test HELLO WORLD",
+           {"?vorsel: --test: the text is one argument (quote a text with spaces), got 'WORLD'"},
+           {}, 3);
     addRow("trace file", "--verbose --trace /nonexistent/trace --reset",
            {"?vorsel: --trace: cannot open '/nonexistent/trace'"}, {}, 3);
     addRow("time-out", "--verbose -i 1000 --reset",
