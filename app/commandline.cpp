@@ -393,8 +393,7 @@ void ConsoleApplicationMain::main()
             [this](const char *what, int address, quint8 expected, quint8 read) {
                 productionReport.differs(what, address, expected, read);
             });
-    connect(&interruptWatcher, &InterruptWatcher::interrupted, this,
-            [this]() { exitCommander(Interrupted); });
+    connect(&interruptWatcher, &InterruptWatcher::interrupted, &engine, &ExchangeEngine::interrupt);
     responseTimer.setSingleShot(true);
     responseTimer.setInterval(timeoutInterval);
     responseTimer.stop();

@@ -133,6 +133,16 @@ void ExchangeEngine::stop()
     timer.stop();
 }
 
+void ExchangeEngine::interrupt()
+{
+    if (phase == Phase::Idle || settlingAlone) {
+        attempts = 0;
+    }
+    stop();
+    end(ExchangeOutcome::Interrupted, AnswerCheck::Verdict::Valid,
+        QStringLiteral("interrupted by SIGINT (Ctrl-C)"));
+}
+
 void ExchangeEngine::sendWhenTrusted()
 {
     QString reason;

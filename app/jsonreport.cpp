@@ -26,6 +26,8 @@ const char *outcomeName(ExchangeOutcome outcome)
         return "not-sent";
     case ExchangeOutcome::LinkFailed:
         return "link-failed";
+    case ExchangeOutcome::Interrupted:
+        return "interrupted";
     }
     return "";
 }
