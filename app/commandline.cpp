@@ -355,17 +355,18 @@ void ConsoleApplicationMain::main()
     }
 
     // Arguments that nothing takes would be dropped without a word: a text with a space sent
-    // cut short, a value meant for an option that takes none.
-    if (!typedTagData.isEmpty() && !tagDataTaken) {
-        if (parser.isSet(QStringLiteral("test"))) {
-            refuse("test", QStringLiteral("the text is one argument (quote a text with spaces), "
-                                          "got '%1' beside it")
-                               .arg(parser.positionalArguments().join(QLatin1Char(' '))));
-        } else {
-            refusals << QStringLiteral("tag data '%1' given, but only --write, --same-write and "
-                                       "--byte-write take tag data")
-                            .arg(typedTagData);
-        }
+    // cut short, a value meant for an option that takes none. They are counted, not shown: the
+    // rest of a password with a space is still a password.
+    const int untaken = tagDataTaken ? 0 : parser.positionalArguments().size();
+    if (untaken > 0 && parser.isSet(QStringLiteral("test"))) {
+        refuse("test", QStringLiteral("the text is one argument (quote a text with spaces), got "
+                                      "%1 more")
+                           .arg(untaken));
+    } else if (untaken > 0) {
+        refusals << QStringLiteral("%1 argument%2 that no operation takes: only --write, "
+                                   "--same-write and --byte-write take tag data")
+                        .arg(untaken)
+                        .arg(untaken == 1 ? "" : "s");
     }
 
     if (!refusals.isEmpty()) {

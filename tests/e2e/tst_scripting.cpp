@@ -144,7 +144,12 @@ void ScriptingTest::causes_data()
            {"?vorsel: --set-ip-address: four decimal parts 0 to 255"}, {}, 3);
     addRow("baud rate", "--verbose -c 9600X --reset", {"?vorsel: --baud-rate: a rate"}, {}, 3);
     addRow("a test text in two arguments", "--verbose --test HELLO WORLD",
-           {"?vorsel: --test: the text is one argument (quote a text with spaces), got 'WORLD'"},
+           {"?vorsel: --test: the text is one argument (quote a text with spaces), got 1 more\n"},
+           {}, 3);
+    addRow("the rest of a password with a space", "--verbose -o json --set-web-password my secret",
+           {R"({"v":1,"outcome":"not-sent","reason":"1 argument that no operation takes: only )"
+            R"(--write, --same-write and --byte-write take tag data"})",
+            "?vorsel: 1 argument that no operation takes", "%secret"},
            {}, 3);
     addRow("trace file", "--verbose --trace /nonexistent/trace --reset",
            {"?vorsel: --trace: cannot open '/nonexistent/trace'"}, {}, 3);
