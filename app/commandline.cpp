@@ -280,6 +280,7 @@ void ConsoleApplicationMain::main()
     jsonReport.setCountsAttempts(production.countsAttempts());
 
     const char *builtFrame = nullptr;
+    bool tagDataTaken = false;
     for (const OptionDefinition &definition : runDefinitions) {
         oneShot += definition.operation && parser.isSet(QLatin1String(definition.longName)) ? 1 : 0;
     }
@@ -290,6 +291,9 @@ void ConsoleApplicationMain::main()
             continue;
         }
         ++oneShot;
+        tagDataTaken |= command.value == ValueForm::PagesAndTagData ||
+                        command.value == ValueForm::PagesAndOnePage ||
+                        command.value == ValueForm::AddressAndTagData;
         const QString value = parser.value(name);
         QString parameter;
         QString problem;
@@ -350,6 +354,21 @@ void ConsoleApplicationMain::main()
         }
     }
 
+    // Arguments that nothing takes would be dropped without a word: a text with a space sent
+    // cut short, a value meant for an option that takes none. They are counted, not shown: the
+    // rest of a password with a space is still a password.
+    const int untaken = tagDataTaken ? 0 : parser.positionalArguments().size();
+    if (untaken > 0 && parser.isSet(QStringLiteral("test"))) {
+        refuse("test", QStringLiteral("the text is one argument (quote a text with spaces), got "
+                                      "%1 more")
+                           .arg(untaken));
+    } else if (untaken > 0) {
+        refusals << QStringLiteral("%1 argument%2 that no operation takes: only --write, "
+                                   "--same-write and --byte-write take tag data")
+                        .arg(untaken)
+                        .arg(untaken == 1 ? "" : "s");
+    }
+
     if (!refusals.isEmpty()) {
         for (const QString &refusal : refusals) {
             diagnostics.say(refusal);
@@ -375,8 +394,7 @@ void ConsoleApplicationMain::main()
             [this](const char *what, int address, quint8 expected, quint8 read) {
                 productionReport.differs(what, address, expected, read);
             });
-    connect(&interruptWatcher, &InterruptWatcher::interrupted, this,
-            [this]() { exitCommander(Interrupted); });
+    connect(&interruptWatcher, &InterruptWatcher::interrupted, &engine, &ExchangeEngine::interrupt);
     responseTimer.setSingleShot(true);
     responseTimer.setInterval(timeoutInterval);
     responseTimer.stop();

@@ -60,6 +60,17 @@ bool hasDigits(const char *text, int length, bool decimal)
     return decimal ? text_is_dec(text, length) != 0 : text_is_hex(text, length) != 0;
 }
 
+// Four parts of three decimal digits, each 0 to 255.
+bool partsAreOctets(const char *digits)
+{
+    for (int part = 0; part < 4; ++part) {
+        if (text_to_dec(digits + 3 * part, 3) > 255) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 const Command operations[] = {
@@ -144,7 +155,8 @@ bool hasAnswerForm(int code, const QByteArray &commandFrame, const QByteArray &r
                    population_count(requestedPageMask(commandFrame) & pageBits) * pageDigits &&
                hasDigits(data, length, false);
     case AnswerForm::Firmware:
-        return length == 4 && hasDigits(data, length, false);
+        // The major part is read as decimal, the minor part as hexadecimal.
+        return length == 4 && hasDigits(data, 2, true) && hasDigits(data + 2, 2, false);
     case AnswerForm::MacAddress:
     case AnswerForm::History:
         return length == 12 && hasDigits(data, length, false);
@@ -152,7 +164,7 @@ bool hasAnswerForm(int code, const QByteArray &commandFrame, const QByteArray &r
     case AnswerForm::NoiseLevel:
         return length == 2 && hasDigits(data, length, true);
     case AnswerForm::IPAddress:
-        return length == 12 && hasDigits(data, length, true);
+        return length == 12 && hasDigits(data, length, true) && partsAreOctets(data);
     case AnswerForm::CommandCode:
         return (length == 2 || length == 4) && hasDigits(data, length, false);
     }
@@ -200,6 +212,22 @@ Answer decode(const QByteArray &commandFrame, const QByteArray &response)
         break;
     }
     return answer;
+}
+
+QByteArray concealed(const QByteArray &commandFrame)
+{
+    const int webPassword = 0xA2;
+    int length = 0;
+    const char *message = v640_get_message(commandFrame.constData(), &length);
+    if (message == nullptr || v640_get_command_code(commandFrame.constData()) != webPassword) {
+        return commandFrame;
+    }
+    // The same mask for every password, so that not even its length shows.
+    const int codeLength = 2;
+    QByteArray shown = commandFrame;
+    shown.replace(int(message - commandFrame.constData()) + codeLength, length - codeLength,
+                  "********");
+    return shown;
 }
 
 quint32 requestedPageMask(const QByteArray &commandFrame)

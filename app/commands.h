@@ -26,10 +26,10 @@ enum class AnswerForm {
     Text,        // any text, which is the value: a test's echo, the model number
     NoData,      // nothing: "00" alone acknowledges a write or a setting
     Pages,       // 16 hexadecimal digits per page asked for
-    Firmware,    // major and minor
+    Firmware,    // major and minor: 2 decimal, then 2 hexadecimal digits
     MacAddress,  // 12 hexadecimal digits
     Flag,        // 2 decimal digits: zero or not
-    IPAddress,   // 12 decimal digits, four parts of three
+    IPAddress,   // 12 decimal digits, four parts of three, each 0 to 255
     CommandCode, // 2 or 4 hexadecimal digits
     History,     // 12 hexadecimal digits, three counters
     NoiseLevel,  // 2 decimal digits
@@ -70,6 +70,9 @@ bool hasAnswerForm(int code, const QByteArray &command, const QByteArray &respon
 // The answer of a normal end. Positions the data lacks read as digit 0, so a short answer never
 // makes a decoding read past its frame.
 Answer decode(const QByteArray &command, const QByteArray &response);
+// The frame as traces and causes show it: the characters of a web password replaced by a fixed
+// mask, node digits and check sequence as they are. Other frames are shown as they are.
+QByteArray concealed(const QByteArray &frame);
 // The page mask of a read command: the 8 characters behind its code; missing ones count as 0.
 quint32 requestedPageMask(const QByteArray &command);
 

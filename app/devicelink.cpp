@@ -65,6 +65,9 @@ void ConsoleApplicationMain::exchangeEnded(const ExchangeRecord &ended)
     switch (ended.outcome) {
     case ExchangeOutcome::LinkFailed:
         return;
+    case ExchangeOutcome::Interrupted:
+        exitCommander(Interrupted);
+        return;
     case ExchangeOutcome::Timeout:
         // A one-shot run that got no answer must not report success; a scan goes on to the next
         // node.

@@ -63,9 +63,9 @@ QString Diagnostics::lineRefusal(const QString &line)
     if (line.isEmpty()) {
         return QStringLiteral("empty line");
     }
+    // Of a long line only the start is kept: its length is not known.
     if (line.size() > longestMessage) {
-        return QStringLiteral("line of %1 characters, at most %2 fit a frame")
-            .arg(line.size())
+        return QStringLiteral("line longer than %1 characters, the most a frame can carry")
             .arg(longestMessage);
     }
     for (const QChar character : line) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "commands.h"
 #include "link.h"
 #include "traffictrace.h"
 #include "v640.h"
@@ -130,6 +131,16 @@ void ExchangeEngine::stop()
     settlingAlone = false;
     deadline = -1;
     timer.stop();
+}
+
+void ExchangeEngine::interrupt()
+{
+    if (phase == Phase::Idle || settlingAlone) {
+        attempts = 0;
+    }
+    stop();
+    end(ExchangeOutcome::Interrupted, AnswerCheck::Verdict::Valid,
+        QStringLiteral("interrupted by SIGINT (Ctrl-C)"));
 }
 
 void ExchangeEngine::sendWhenTrusted()
@@ -593,7 +604,8 @@ void ExchangeEngine::arm(qint64 at)
 
 QString ExchangeEngine::printableCommand() const
 {
-    int length = 0;
-    const char *text = v640_get_printable(lastCommand.constData(), &length);
-    return QString::fromLatin1(text, length);
+    // Without SOH and CR, as causes show it: a password is not among them.
+    const QByteArray shown = Commands::concealed(lastCommand);
+    const int start = shown.startsWith('\x01') ? 1 : 0;
+    return QString::fromLatin1(shown.constData() + start, qMax(shown.indexOf('\r'), start) - start);
 }

@@ -100,6 +100,9 @@ public:
     bool settle();
     // Sends nothing more and waits for nothing: the run is ending.
     void stop();
+    // Stops, and ends an exchange as interrupted: with the frame in flight, if one went out for
+    // an exchange that has not ended, else without a command.
+    void interrupt();
 
     // Events, handed over by the controller's slots.
     void receive();

@@ -9,6 +9,7 @@ enum class ExchangeOutcome {
     Timeout,       // no complete answer in time
     NotSent,       // nothing to send: the line or value builds no frame
     LinkFailed,    // the link broke or could not be opened
+    Interrupted,   // Ctrl-C ended the run
 };
 
 // What happened over a whole interactive session, for the status it ends with.

@@ -26,16 +26,33 @@ const char *outcomeName(ExchangeOutcome outcome)
         return "not-sent";
     case ExchangeOutcome::LinkFailed:
         return "link-failed";
+    case ExchangeOutcome::Interrupted:
+        return "interrupted";
     }
     return "";
 }
 
-// What came, as a user reads it: without SOH, up to the first CR, whatever the bytes are.
+// What came, as a user reads it: without SOH, up to the first CR, whatever the bytes are (a NUL
+// included: the byte array's own conversion would end the text there).
 QString receivedText(const QByteArray &frame)
 {
     const int start = frame.startsWith('\x01') ? 1 : 0;
     const int end = frame.indexOf('\r');
-    return QString::fromLatin1(frame.mid(start, (end < 0 ? frame.size() : end) - start));
+    return QString::fromLatin1(frame.constData() + start, (end < 0 ? frame.size() : end) - start);
+}
+
+// The document escapes C0 controls only; DEL and C1 (U+009B introduces a control sequence on
+// some terminals) would reach a reader raw. Outside its strings a JSON text is ASCII, so every
+// such character is inside a string.
+QString withControlsEscaped(QString text)
+{
+    for (int i = text.size() - 1; i >= 0; --i) {
+        const ushort character = text.at(i).unicode();
+        if (character >= 0x7F && character <= 0x9F) {
+            text.replace(i, 1, QStringLiteral("\\u%1").arg(character, 4, 16, QLatin1Char('0')));
+        }
+    }
+    return text;
 }
 
 bool answered(ExchangeOutcome outcome)
@@ -72,7 +89,9 @@ void JsonReport::write(QTextStream &output, const ExchangeRecord &record) const
             object.insert(QStringLiteral("value"), decoded);
         }
     }
-    output << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << Qt::endl;
+    output << withControlsEscaped(
+                  QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)))
+           << Qt::endl;
 }
 
 QJsonValue JsonReport::value(const QByteArray &command, const QByteArray &response)

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "commands.h"
+
 bool TrafficTrace::open(const QString &path)
 {
     if (path == QLatin1String("-")) {
@@ -44,8 +46,9 @@ void TrafficTrace::sent(const QByteArray &frame, int attempt)
     if (!file.isOpen()) {
         return;
     }
-    write(">", attempt > 1 ? escaped(frame) + " (attempt " + QByteArray::number(attempt) + ')'
-                           : escaped(frame));
+    // A trace is read by others than the one who typed a password.
+    const QByteArray shown = escaped(Commands::concealed(frame));
+    write(">", attempt > 1 ? shown + " (attempt " + QByteArray::number(attempt) + ')' : shown);
 }
 
 void TrafficTrace::answered(const QByteArray &answer, qint64 milliseconds)

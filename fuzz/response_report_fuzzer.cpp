@@ -13,6 +13,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
 #include <string>
 
 #include "answercheck.h"
@@ -117,6 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         report.write(output, record);
         FUZZ_REQUIRE(buffer.data().endsWith('\n') && buffer.data().count('\n') == 1);
         FUZZ_REQUIRE(QJsonDocument::fromJson(buffer.data()).isObject());
+        // Every control character, C0, DEL and C1, escaped: none reaches a reader raw.
+        const QString line = QString::fromUtf8(buffer.data().chopped(1));
+        FUZZ_REQUIRE(std::none_of(line.begin(), line.end(), [](QChar character) {
+            const ushort code = character.unicode();
+            return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+        }));
     }
     return 0;
 }

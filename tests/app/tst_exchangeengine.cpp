@@ -90,6 +90,8 @@ const char *outcomeName(ExchangeOutcome outcome)
         return "not-sent";
     case ExchangeOutcome::LinkFailed:
         return "link-failed";
+    case ExchangeOutcome::Interrupted:
+        return "interrupted";
     }
     return "";
 }
@@ -144,8 +146,10 @@ void ExchangeEngineTest::verdicts_data()
     row("read without its mask", "0100\r", normalEnd("0123456789ABCDEF"), invalid, true);
     row("ZZ for a number", command(0x40), "00ZZ\r", invalid, true);
     row("firmware of one digit", command(0x1402), normalEnd("1"), invalid, true);
+    row("firmware with a hexadecimal major", command(0x1402), normalEnd("9A05"), invalid, true);
     row("MAC in lower case", command(0x1403), "00aa1122334455\r", invalid, true);
     row("IP of 8 digits", command(0x1413), normalEnd("19216800"), invalid, true);
+    row("IP with a part above 255", command(0x1411), normalEnd("041724206404"), invalid, true);
     row("DIP switch of one digit", command(0x1410), normalEnd("1"), invalid, true);
     row("last command empty", command(0x15), normalEnd(), invalid, true);
     row("last command of 3 digits", command(0x15), normalEnd("7F0"), invalid, true);

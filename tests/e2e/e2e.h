@@ -74,7 +74,8 @@ private:
 //   "=TEXT"  wait until the output holds everything expected so far, TEXT last; the whole
 //            output must be the "=" texts joined.
 //   "{...}"  the next output line is this JSON object (an elapsed_ms in it may be any number).
-//   "?TEXT"  standard error holds TEXT; without such steps it must stay empty.
+//   "?TEXT"  standard error holds TEXT; without such steps it must stay empty. "%TEXT": it does
+//            not hold TEXT.
 //   "~"      no output for a while; "#N": the simulator has received N bytes.
 //   "$"      the end of input. Without it the input stays open and vorsel must end by itself.
 //   "^"      the first takes the peak resident size, later ones require it to stay near.

@@ -54,8 +54,7 @@ void OneShotTest::reports_data()
     addRow("test of 270 characters", "--test " + QString(270, 'A'),
            {"=" + QByteArray(270, 'A') + "\n"}, {"10" + QByteArray(270, 'A')});
     addRow("test without text", "--test=", {"=\n"}, {"10"});
-    addRow("model number; tag data ignored", "--get-model-number 0011",
-           {"!set model XR-17 B", "=XR-17 B\n"}, {"1401"});
+    addRow("model number", "--get-model-number", {"!set model XR-17 B", "=XR-17 B\n"}, {"1401"});
     addRow("firmware 0110: a hexadecimal minor", "--get-firmware-version",
            {"!set firmware 0110", "=1.16\n"}, {"1402"});
     addRow("MAC address", "--get-mac-address", {"!set mac 001122AABBCC", "=00:11:22:AA:BB:CC\n"},
@@ -65,8 +64,8 @@ void OneShotTest::reports_data()
            {"!set ip-dip 192168001200", "=192.168.1.200\n"}, {"1411"});
     addRow("subnet mask on DIP switch", "--get-subnet-mask-on-dip-switch",
            {"!set mask-dip 255255255000", "=255.255.255.0\n"}, {"1412"});
-    addRow("IP address in ROM", "--get-ip-address-in-rom",
-           {"!set ip-rom 010000000999", "=10.0.0.999\n"}, {"1413"});
+    addRow("IP address in ROM, a part above 255", "--get-ip-address-in-rom",
+           {"!set ip-rom 010000000256", "=NG: ffffffffffffffff\n"}, {"1413"});
     addRow("subnet mask in ROM", "--get-subnet-mask-in-rom",
            {"!set mask-rom 255255000000", "=255.255.0.0\n"}, {"1414"});
     addRow("memory 00", "--get-memory-status", {"!set memory 00", "=error\n"}, {"1420"});
@@ -127,7 +126,8 @@ void OneShotTest::refusals_data()
           "-w 1 00112233445566\ufb00", "-s 1 0011", "-b 0x1 00", "-b 0 001", "-b 87 0011",
           "--test ab\rcd", "--set-web-password pw\u20ac", "--set-ip-address 192.168.1",
           "--set-subnet-mask 255.255.255.256", "-n 18 -i 1 -o 7 -r 0", "--wait 1s -r 1",
-          "--retries 101 -r 1", "--scan"}) {
+          "--retries 101 -r 1", "--scan", "--get-model-number 0011", "--test HELLO WORLD",
+          "1401"}) {
         invalid << arguments;
     }
     for (const QString &arguments : invalid) {

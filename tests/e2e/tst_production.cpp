@@ -65,8 +65,11 @@ void ProductionTest::runs_data()
            {readPage1, readPage1, readPage1});
     addRow("wait over: the last answer", "-a -i 5000 --wait 1000 -r 1",
            {"!fault no-tag on", "!fault delay 1500", "=NG: 72\n"}, {readPage1}, 2);
-    addRow("Ctrl-C while waiting", "-i 60000 --wait 60000 -r 1",
-           {"!fault no-tag on", "!fault ignore-every 2", "#26", "*"}, {readPage1, readPage1}, 130);
+    addRow("Ctrl-C while waiting", "-o json -i 60000 --wait 60000 -r 1",
+           {"!fault no-tag on", "!fault ignore-every 2", "#26", "*",
+            R"({"v":1,"outcome":"interrupted","command":"010000000004","attempts":2,)"
+            R"x("reason":"interrupted by SIGINT (Ctrl-C)"})x"},
+           {readPage1, readPage1}, 130);
 
     // Retries: the read-back's answer is dropped once; every answer dropped; a closed link.
     addRow("retry after a dropped answer",

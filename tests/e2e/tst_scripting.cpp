@@ -72,10 +72,12 @@ void ScriptingTest::jsonOneShot_data()
             R"({"v":1,"outcome":"error","code":114,"command":"010000000004","response":"72",)"
             R"("reason":"the unit answered 010000000004 with error code 72"})"},
            {"010000000004"}, 2);
-    // Whatever the unit sends, the line parses: control bytes and bytes beyond ASCII escaped.
+    // Whatever the unit sends, the line parses: every byte, control bytes escaped, bytes beyond
+    // ASCII as Latin-1.
     addRow("invalid answer", json + "--test A",
-           {"!respond 30304101E90D",
-            R"({"v":1,"outcome":"invalid-answer","command":"10A","response":"00A\u0001é",)"
+           {"!respond 30304100017F9BE90D",
+            R"({"v":1,"outcome":"invalid-answer","command":"10A",)"
+            R"("response":"00A\u0000\u0001\u007f\u009bé",)"
             R"("reason":"not a valid answer to 10A: not a frame with a known response code"})"},
            {"10A"});
     addRow("time-out", json + "-i 1000 --get-model-number",
@@ -103,10 +105,13 @@ void ScriptingTest::jsonInteractive_data()
     // One object per line, also for lines that send nothing or get no answer.
     addRow(
         "a line each", "-o json -i 1000",
-        {"!fault ignore-every 3", "<1401\n\n14\t01\n0100\n1402\n1403\n",
+        {"!fault ignore-every 3",
+         "<1401\n\n14\t01\n" + QByteArray(300, 'A') + "\n0100\n1402\n1403\n",
          answer("1401", "00V640-SIM01", R"("V640-SIM01")"),
          R"({"v":1,"outcome":"not-sent","reason":"empty line"})",
          R"({"v":1,"outcome":"not-sent","reason":"line holds U+0009, which no frame may carry"})",
+         R"({"v":1,"outcome":"not-sent",)"
+         R"("reason":"line longer than 272 characters, the most a frame can carry"})",
          R"({"v":1,"outcome":"error","code":20,"command":"0100","response":"14",)"
          R"("reason":"the unit answered 0100 with error code 14"})",
          R"({"v":1,"outcome":"timeout","command":"1402",)"
@@ -138,6 +143,14 @@ void ScriptingTest::causes_data()
     addRow("IP address", "--verbose --set-ip-address 10.1",
            {"?vorsel: --set-ip-address: four decimal parts 0 to 255"}, {}, 3);
     addRow("baud rate", "--verbose -c 9600X --reset", {"?vorsel: --baud-rate: a rate"}, {}, 3);
+    addRow("a test text in two arguments", "--verbose --test HELLO WORLD",
+           {"?vorsel: --test: the text is one argument (quote a text with spaces), got 1 more\n"},
+           {}, 3);
+    addRow("the rest of a password with a space", "--verbose -o json --set-web-password my secret",
+           {R"({"v":1,"outcome":"not-sent","reason":"1 argument that no operation takes: only )"
+            R"(--write, --same-write and --byte-write take tag data"})",
+            "?vorsel: 1 argument that no operation takes", "%secret"},
+           {}, 3);
     addRow("trace file", "--verbose --trace /nonexistent/trace --reset",
            {"?vorsel: --trace: cannot open '/nonexistent/trace'"}, {}, 3);
     addRow("time-out", "--verbose -i 1000 --reset",
@@ -147,6 +160,11 @@ void ScriptingTest::causes_data()
     addRow("peer closed", "--verbose --reset",
            {"!fault close on", "?vorsel: the unit at 127.0.0.42:7090 closed the connection\n"},
            {"7F"}, 4);
+    // Where others may read along a password is masked; standard output shows what went.
+    addRow("web password", "--verbose --trace - -o 2 --set-web-password Hunter2secret",
+           {"!respond 37420D", "=A2Hunter2secret\t7B\n", "? > 127.0.0.42:7090 A2********\\r\n",
+            "?vorsel: the unit answered A2******** with error code 7b\n", "%Hunter2"},
+           {"A2Hunter2secret"});
     addRow("invalid answer", "--verbose --noise-measurement",
            {"!respond 30305A5A0D", "=NG: ffffffffffffffff\n",
             "?vorsel: not a valid answer to 40: data not in the form of the answer\n"},
@@ -175,6 +193,10 @@ void ScriptingTest::serialCauses_data()
                 R"(","reason":"not a valid answer to 01140105: wrong frame check sequence"})",
             "?vorsel: not a valid answer to 01140105: wrong frame check sequence\n"},
            {"1401"});
+    const QByteArray password = frame(1, "A2pw");
+    addRow("web password, addressed", "--trace - --set-web-password pw",
+           {"=OK: \n", "? node 1 \\x0101A2********" + password.right(3).left(2) + "\\r\n", "%A2pw"},
+           {"A2pw"});
     addRow("hang-up", "--verbose --trace - -i 60000 --get-model-number",
            {"!fault delay 30000", "#10", "!quit", "?vorsel: serial port ",
             "? node 1 \\x0101140105\\r\n"},
