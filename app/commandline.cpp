@@ -200,9 +200,10 @@ void ConsoleApplicationMain::main()
     }
     engine.setLinkName(linkTarget.linkName(nodeNumber));
     refusals += production.configure(parser, linkTarget.isSerialPort(), jsonReport.isEnabled());
-    QString dumpProblem;
-    if (!production.dumpName().isEmpty() &&
-        !productionReport.openDump(production.dumpName(), &dumpProblem)) {
+    const QString dumpProblem = production.dumpName().isEmpty()
+                                    ? QString()
+                                    : productionReport.openDump(production.dumpName());
+    if (!dumpProblem.isEmpty()) {
         refuse("dump", dumpProblem);
     }
     // Only now: reading an image from a terminal must still be interruptible as usual.

@@ -111,16 +111,19 @@ void ConsoleApplicationMain::next()
 void ConsoleApplicationMain::finishRun()
 {
     switch (production.result()) {
-    case ProductionRun::Result::Done:
-        if (!ending && !production.dumpName().isEmpty() &&
-            !productionReport.writeDump(production.dumpImage())) {
-            diagnostics.say(
-                QStringLiteral("cannot write the image to '%1'").arg(production.dumpName()));
+    case ProductionRun::Result::Done: {
+        const QString problem = ending || production.dumpName().isEmpty()
+                                    ? QString()
+                                    : productionReport.writeDump(production.dumpImage());
+        if (!problem.isEmpty()) {
+            diagnostics.say(QStringLiteral("cannot write the image to '%1': %2")
+                                .arg(production.dumpName(), problem));
             exitCommander(Error);
             return;
         }
         endRun(NoError);
         break;
+    }
     case ProductionRun::Result::Mismatch:
         endRun(VerifyMismatch);
         break;

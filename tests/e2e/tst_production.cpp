@@ -1,5 +1,11 @@
 #include "e2e.h"
 
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 using e2e::addRow;
 using e2e::frame;
 
@@ -21,6 +27,7 @@ private slots:
                      "set -o pipefail; \"$0\" \"$@\" | sed -E "
                      "'1s/^# [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$/# TIME/'"});
     }
+    void dumpFiles();
     void serialRuns_data();
     void serialRuns() { e2e::runRow(e2e::onPty); }
 };
@@ -31,6 +38,19 @@ const QByteArray ok = "=OK: \n";
 const QByteArray data = "0011223344556677";
 const QByteArray readPage1 = "010000000004";
 const QByteArray zeros = "0000000000000000";
+
+struct stat status(const QString &path)
+{
+    struct stat found = {};
+    lstat(qPrintable(path), &found);
+    return found;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 QByteArray pageLines(const QByteArray &first, const QByteArray &last)
 {
@@ -151,6 +171,46 @@ void ProductionTest::images_data()
         "no image on standard output beside JSON", "-o json --dump -",
         {R"({"v":1,"outcome":"not-sent","reason":"--dump: standard output carries the JSON lines"})"},
         {}, 3);
+}
+
+void ProductionTest::dumpFiles()
+{
+    // Never followed nor replaced, and refused before anything is sent: a link planted to
+    // another's file, a FIFO, a device (of the test's own where it may make one). A file that is
+    // replaced keeps its owner and permissions.
+    QTemporaryDir directory;
+    const QString victim = directory.filePath("victim");
+    const QString kept = directory.filePath("kept");
+    const QString fifo = directory.filePath("fifo");
+    QString device = QStringLiteral("/dev/null");
+    QFile file(victim);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("secret\n") == 7 && file.flush() &&
+            file.copy(kept));
+    QVERIFY(QFile::link(victim, directory.filePath("link")) && mkfifo(qPrintable(fifo), 0600) == 0);
+    QVERIFY(chmod(qPrintable(kept), 0640) == 0 &&
+            (geteuid() != 0 || chown(qPrintable(kept), 4321, 4321) == 0));
+    if (mknod(qPrintable(directory.filePath("null")), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        device = directory.filePath("null");
+    }
+    e2e::Simulator simulator;
+    QVERIFY(simulator.start({"--listen", e2e::address(62)}));
+    const QList<QPair<QString, QByteArray>> runs = {{directory.filePath("link"), "a symbolic link"},
+                                                    {fifo, "a FIFO"},
+                                                    {device, "a device"},
+                                                    {kept, ""}};
+    for (const auto &run : runs) {
+        e2e::Vorsel vorsel;
+        QVERIFY(vorsel.run({"--target", e2e::address(62), "--verbose", "--dump", run.first}));
+        QVERIFY2(vorsel.errors.contains(run.second + ", not a regular file") !=
+                     run.second.isEmpty(),
+                 vorsel.errors.constData());
+        QCOMPARE(vorsel.process.exitCode(), run.second.isEmpty() ? 0 : 3);
+    }
+    QCOMPARE(simulator.received(), QByteArray("01000003FFFC\r010000040000\r"));
+    QVERIFY(S_ISFIFO(status(fifo).st_mode) && S_ISCHR(status(device).st_mode));
+    QCOMPARE(contents(victim), QByteArray("secret\n"));
+    QVERIFY(contents(kept).startsWith("# ") && (status(kept).st_mode & 07777) == 0640);
+    QCOMPARE(status(kept).st_uid, geteuid() == 0 ? 4321 : geteuid());
 }
 
 void ProductionTest::serialRuns_data()
