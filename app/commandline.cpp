@@ -180,10 +180,11 @@ void ConsoleApplicationMain::main()
         }
     }
     diagnostics.setEnabled(parser.isSet(QStringLiteral("verbose")));
-    if (parser.isSet(QStringLiteral("trace")) &&
-        !trace.open(parser.value(QStringLiteral("trace")))) {
-        refuse("trace", QStringLiteral("cannot open '%1': %2")
-                            .arg(parser.value(QStringLiteral("trace")), trace.errorString()));
+    const QString traceProblem = parser.isSet(QStringLiteral("trace"))
+                                     ? trace.open(parser.value(QStringLiteral("trace")))
+                                     : QString();
+    if (!traceProblem.isEmpty()) {
+        refuse("trace", traceProblem);
     }
     linkTarget = LinkTarget(target, serialSetting, timeoutInterval);
     engine.setTimeout(timeoutInterval);

@@ -26,6 +26,9 @@ void ConsoleApplicationMain::linkOpened(Link *link)
 
 void ConsoleApplicationMain::sendV640Command()
 {
+    if (outputFailed()) {
+        return;
+    }
     const int size = v640_frame_size(frame);
     if (size <= 0) {
         exitCommander(InvalidParameter);
@@ -162,12 +165,13 @@ void ConsoleApplicationMain::awaitLine()
 
 bool ConsoleApplicationMain::outputFailed()
 {
-    // Results that cannot be written (a full disk, a reader gone) must not be followed by more
-    // commands to the unit: nobody would learn what they did.
-    if (outputStream.status() == QTextStream::Ok) {
+    // Results or a trace that cannot be written (a full disk, a reader gone) must not be followed
+    // by more commands to the unit: nobody would learn what they did.
+    if (outputStream.status() != QTextStream::Ok) {
+        diagnostics.say(QStringLiteral("cannot write the results to standard output"));
+    } else if (!trace.failed()) {
         return false;
     }
-    diagnostics.say(QStringLiteral("cannot write the results to standard output"));
     exitCommander(Error);
     return true;
 }
