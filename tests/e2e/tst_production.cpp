@@ -162,7 +162,8 @@ void ProductionTest::images_data()
         {"18 pages", image + zeros + "\n"},
         {"15 digits", QByteArray(image).replace("0123", "012")},
         {"not hexadecimal", QByteArray(image).replace("ab", "ag")},
-        {"135 bytes", raw.left(135)}};
+        {"135 bytes", raw.left(135)},
+        {"8 pages in 136 bytes", pageLines(first, last).left(136)}};
     for (const auto &content : malformed) {
         addRow(content.first, "--restore -", {"<" + content.second}, {}, 3, e2e::File);
     }
