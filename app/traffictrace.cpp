@@ -37,9 +37,10 @@ QString TrafficTrace::open(const QString &path)
         ::close(descriptor);
         return QStringLiteral("'%1' is not a regular file").arg(path);
     }
-    file.open(descriptor, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
-              QFileDevice::AutoCloseHandle);
-    return QString();
+    return file.open(descriptor, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                     QFileDevice::AutoCloseHandle)
+               ? QString()
+               : QStringLiteral("cannot open '%1'").arg(path);
 }
 
 void TrafficTrace::opened()
