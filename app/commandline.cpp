@@ -4,8 +4,9 @@
 #include <QSerialPort>
 #include <QSocketNotifier>
 
-#include <cctype>
 #include <unistd.h>
+
+#include "valueparsers.h"
 
 namespace {
 
@@ -59,10 +60,6 @@ const OptionDefinition runDefinitions[] = {
     {nullptr, "scan", nullptr, TEXT("Lists the node numbers that answer on a serial line."), true},
 };
 
-// A tag holds 17 pages of 8 bytes; a byte write must end within it.
-const int tagBytes = 136;
-const int pageDigits = 16;
-
 QCommandLineOption option(const char *shortName, const char *longName, const char *valueName,
                           const char *description)
 {
@@ -75,71 +72,6 @@ QCommandLineOption option(const char *shortName, const char *longName, const cha
         names, QCoreApplication::translate("ConsoleApplicationMain", description),
         valueName != nullptr ? QCoreApplication::translate("ConsoleApplicationMain", valueName)
                              : QString());
-}
-
-// Digits as typed, ASCII only: a character that merely upper-cases to a digit (a ligature such
-// as U+FB00) would send data nobody typed.
-bool isHexadecimalText(const QString &text)
-{
-    for (const QChar character : text) {
-        const char latin = character.toLatin1();
-        if (character.unicode() > 0x7F || !isxdigit(static_cast<unsigned char>(latin))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The byte address as typed: hexadecimal digits only, 0 to 87.
-int byteAddress(const QString &text)
-{
-    bool converted = false;
-    const int address = text.toInt(&converted, 16);
-    return converted && !text.isEmpty() && isHexadecimalText(text) && address <= 0x87 ? address
-                                                                                      : -1;
-}
-
-// Why the tag data does not fit the operation exactly, or nothing when it does: nothing may be
-// cut off or padded.
-QString tagDataProblem(ValueForm form, const QString &tagData, int pages, int address)
-{
-    if (!isHexadecimalText(tagData)) {
-        return QStringLiteral("tag data must be hexadecimal digits, got '%1'").arg(tagData);
-    }
-    switch (form) {
-    case ValueForm::PagesAndTagData:
-        if (tagData.size() != pages * pageDigits) {
-            return QStringLiteral("%1 hexadecimal digits per page expected, got %2 for %3 page%4")
-                .arg(pageDigits)
-                .arg(tagData.size())
-                .arg(pages)
-                .arg(pages == 1 ? "" : "s");
-        }
-        break;
-    case ValueForm::PagesAndOnePage:
-        if (tagData.size() != pageDigits) {
-            return QStringLiteral("%1 hexadecimal digits expected, got %2")
-                .arg(pageDigits)
-                .arg(tagData.size());
-        }
-        break;
-    case ValueForm::AddressAndTagData:
-        if (tagData.size() < 2 || tagData.size() % 2 != 0) {
-            return QStringLiteral("whole bytes of tag data expected (an even number of "
-                                  "hexadecimal digits), got %1 digits")
-                .arg(tagData.size());
-        }
-        if (address + tagData.size() / 2 > tagBytes) {
-            return QStringLiteral("%1 bytes from address %2 end beyond the tag's %3 bytes")
-                .arg(tagData.size() / 2)
-                .arg(address, 2, 16, QLatin1Char('0'))
-                .arg(tagBytes);
-        }
-        break;
-    default:
-        break;
-    }
-    return QString();
 }
 
 // Why no frame can carry an operation's parameter.
@@ -248,10 +180,11 @@ void ConsoleApplicationMain::main()
         }
     }
     diagnostics.setEnabled(parser.isSet(QStringLiteral("verbose")));
-    if (parser.isSet(QStringLiteral("trace")) &&
-        !trace.open(parser.value(QStringLiteral("trace")))) {
-        refuse("trace", QStringLiteral("cannot open '%1': %2")
-                            .arg(parser.value(QStringLiteral("trace")), trace.errorString()));
+    const QString traceProblem = parser.isSet(QStringLiteral("trace"))
+                                     ? trace.open(parser.value(QStringLiteral("trace")))
+                                     : QString();
+    if (!traceProblem.isEmpty()) {
+        refuse("trace", traceProblem);
     }
     linkTarget = LinkTarget(target, serialSetting, timeoutInterval);
     engine.setTimeout(timeoutInterval);
@@ -268,9 +201,10 @@ void ConsoleApplicationMain::main()
     }
     engine.setLinkName(linkTarget.linkName(nodeNumber));
     refusals += production.configure(parser, linkTarget.isSerialPort(), jsonReport.isEnabled());
-    QString dumpProblem;
-    if (!production.dumpName().isEmpty() &&
-        !productionReport.openDump(production.dumpName(), &dumpProblem)) {
+    const QString dumpProblem = production.dumpName().isEmpty()
+                                    ? QString()
+                                    : productionReport.openDump(production.dumpName());
+    if (!dumpProblem.isEmpty()) {
         refuse("dump", dumpProblem);
     }
     // Only now: reading an image from a terminal must still be interruptible as usual.

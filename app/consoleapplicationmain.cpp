@@ -41,6 +41,11 @@ void ConsoleApplicationMain::exitCommander(ExitStatus status)
     engine.stop();
     engine.closeLink();
     ending = true;
+    // Closing the link writes the trace's last line.
+    if (trace.failed() && exitStatus != Error) {
+        diagnostics.say(QStringLiteral("cannot write the trace"));
+        status = Error;
+    }
     if (status != NoError) {
         exitStatus = status;
     }

@@ -26,6 +26,9 @@ void ConsoleApplicationMain::linkOpened(Link *link)
 
 void ConsoleApplicationMain::sendV640Command()
 {
+    if (outputFailed()) {
+        return;
+    }
     const int size = v640_frame_size(frame);
     if (size <= 0) {
         exitCommander(InvalidParameter);
@@ -114,16 +117,19 @@ void ConsoleApplicationMain::next()
 void ConsoleApplicationMain::finishRun()
 {
     switch (production.result()) {
-    case ProductionRun::Result::Done:
-        if (!ending && !production.dumpName().isEmpty() &&
-            !productionReport.writeDump(production.dumpImage())) {
-            diagnostics.say(
-                QStringLiteral("cannot write the image to '%1'").arg(production.dumpName()));
+    case ProductionRun::Result::Done: {
+        const QString problem = ending || production.dumpName().isEmpty()
+                                    ? QString()
+                                    : productionReport.writeDump(production.dumpImage());
+        if (!problem.isEmpty()) {
+            diagnostics.say(QStringLiteral("cannot write the image to '%1': %2")
+                                .arg(production.dumpName(), problem));
             exitCommander(Error);
             return;
         }
         endRun(NoError);
         break;
+    }
     case ProductionRun::Result::Mismatch:
         endRun(VerifyMismatch);
         break;
@@ -162,12 +168,13 @@ void ConsoleApplicationMain::awaitLine()
 
 bool ConsoleApplicationMain::outputFailed()
 {
-    // Results that cannot be written (a full disk, a reader gone) must not be followed by more
-    // commands to the unit: nobody would learn what they did.
-    if (outputStream.status() == QTextStream::Ok) {
+    // Results or a trace that cannot be written (a full disk, a reader gone) must not be followed
+    // by more commands to the unit: nobody would learn what they did.
+    if (outputStream.status() != QTextStream::Ok) {
+        diagnostics.say(QStringLiteral("cannot write the results to standard output"));
+    } else if (!trace.failed()) {
         return false;
     }
-    diagnostics.say(QStringLiteral("cannot write the results to standard output"));
     exitCommander(Error);
     return true;
 }

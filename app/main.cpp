@@ -38,9 +38,11 @@ int main(int argc, char *argv[])
     // every notifier and timer change: several system calls per exchange for nothing.
     qputenv("QT_NO_GLIB", "1");
     occupyClosedStandardDescriptors();
-    // A reader that went away is a failed write, which ends the run with its own status, rather
-    // than a signal that kills the process in the middle of an exchange.
+    // A reader that went away, or a file at the size limit, is a failed write, which ends the run
+    // with its own status, rather than a signal that kills the process in the middle of an
+    // exchange.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     QLocale::setDefault(QLocale(QStringLiteral("en_US")));
 
     QCoreApplication application(argc, argv);

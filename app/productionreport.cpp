@@ -20,28 +20,21 @@ ProductionReport::ProductionReport(QTextStream &output)
 {
 }
 
-bool ProductionReport::openDump(const QString &name, QString *problem)
+QString ProductionReport::openDump(const QString &name)
 {
     dumpName = name;
-    if (name == QLatin1String("-")) {
-        return true;
-    }
-    dumpFile.setFileName(name);
-    if (!dumpFile.open(QIODevice::WriteOnly)) {
-        *problem = QStringLiteral("cannot create '%1': %2").arg(name, dumpFile.errorString());
-        return false;
-    }
-    return true;
+    return name == QLatin1String("-") ? QString() : dumpFile.open(name);
 }
 
-bool ProductionReport::writeDump(const QByteArray &image)
+QString ProductionReport::writeDump(const QByteArray &image)
 {
-    if (dumpName == QLatin1String("-")) {
-        output << QString::fromLatin1(image);
-        output.flush();
-        return output.status() == QTextStream::Ok;
+    if (dumpName != QLatin1String("-")) {
+        return dumpFile.commit(image);
     }
-    return dumpFile.write(image) == image.size() && dumpFile.commit();
+    output << QString::fromLatin1(image);
+    output.flush();
+    return output.status() == QTextStream::Ok ? QString()
+                                              : QStringLiteral("standard output failed");
 }
 
 void ProductionReport::probing(int node)

@@ -2,8 +2,9 @@
 #define VORSEL_PRODUCTIONREPORT_H
 
 #include <QByteArray>
-#include <QSaveFile>
 #include <QString>
+
+#include "outputfile.h"
 
 struct ExchangeRecord;
 class QTextStream;
@@ -17,8 +18,9 @@ public:
 
     // Opened before anything is sent, so that a path that cannot be written stops the run at
     // once; the file is replaced only once the whole image is there. "-" is standard output.
-    bool openDump(const QString &name, QString *problem);
-    bool writeDump(const QByteArray &image);
+    // Each tells why it failed, or nothing.
+    QString openDump(const QString &name);
+    QString writeDump(const QByteArray &image);
 
     // A scan asks node N; 0 once it is over. Standard error on a terminal only, so that a
     // script's standard error stays clean.
@@ -30,7 +32,7 @@ public:
 private:
     QTextStream &output;
     QString dumpName;
-    QSaveFile dumpFile;
+    ReplacedFile dumpFile;
     bool terminal;
 };
 

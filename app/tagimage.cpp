@@ -22,14 +22,31 @@ bool isHexadecimal(const QByteArray &text)
     return true;
 }
 
+// Lines of hexadecimal digits, with blank or comment lines among them: a text image, whole or not.
+bool isTextForm(const QByteArray &content)
+{
+    bool digits = false;
+    for (const QByteArray &line : content.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (!trimmed.isEmpty() && !trimmed.startsWith('#')) {
+            if (!isHexadecimal(trimmed)) {
+                return false;
+            }
+            digits = true;
+        }
+    }
+    return digits;
+}
+
 } // namespace
 
 TagImage::TagImage() : values(byteCount, '\0'), known(byteCount, '\0') {}
 
 bool TagImage::parse(const QByteArray &content)
 {
-    // No text image is this short: 17 lines of 16 digits take 272 bytes at least.
-    if (content.size() == byteCount) {
+    // A whole text image is longer, but one cut after 8 pages is just as long: text is never
+    // taken for raw bytes.
+    if (content.size() == byteCount && !isTextForm(content)) {
         values = content;
         known.fill('\1');
         return true;

@@ -16,8 +16,9 @@ public:
     TagImage();
 
     // An image file's content: exactly 136 raw bytes, or the text form (17 lines of 16
-    // hexadecimal digits; blank lines and lines starting with '#' do not count). False for
-    // anything else; the image is then unchanged.
+    // hexadecimal digits; blank lines and lines starting with '#' do not count). 136 bytes of
+    // lines of hexadecimal digits are text, not raw. False for anything else; the image is then
+    // unchanged.
     bool parse(const QByteArray &content);
     // The text form, with a comment line first.
     QByteArray text(const QString &comment) const;

@@ -2,26 +2,46 @@
 
 #include <QDateTime>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "commands.h"
+#include "outputfile.h"
 
-bool TrafficTrace::open(const QString &path)
+QString TrafficTrace::open(const QString &path)
 {
     if (path == QLatin1String("-")) {
-        return file.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        return file.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered)
+                   ? QString()
+                   : QStringLiteral("cannot open standard error");
+    }
+    // A link planted in a shared directory must not lead the trace into another file, and what
+    // is no regular file is not even opened: a FIFO without a reader would block the run, and
+    // opening a device can do harm of its own. The file opened is looked at once more.
+    const QByteArray name = QFile::encodeName(path);
+    if (const char *kind = irregularKind(name)) {
+        return QStringLiteral("'%1' is %2, not a regular file").arg(path, QLatin1String(kind));
     }
     // The log may hold passwords and addresses: only its owner may read it.
-    const int descriptor = ::open(QFile::encodeName(path).constData(),
-                                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    const int descriptor = ::open(
+        name.constData(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (descriptor < 0) {
-        // Fails again, and leaves the system's reason in errorString().
-        file.setFileName(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Append);
+        return QStringLiteral("cannot open '%1': %2")
+            .arg(path, QString::fromLocal8Bit(strerror(errno)));
+    }
+    struct stat opened = {};
+    if (fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(descriptor);
+        return QStringLiteral("'%1' is not a regular file").arg(path);
     }
     return file.open(descriptor, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
-                     QFileDevice::AutoCloseHandle);
+                     QFileDevice::AutoCloseHandle)
+               ? QString()
+               : QStringLiteral("cannot open '%1'").arg(path);
 }
 
 void TrafficTrace::opened()
@@ -101,6 +121,10 @@ QByteArray TrafficTrace::escaped(const QByteArray &bytes)
 
 void TrafficTrace::write(const char *event, const QByteArray &detail)
 {
+    // A trace with a line missing would mislead: nothing more is written after one.
+    if (writeFailed) {
+        return;
+    }
     const QDateTime now = QDateTime::currentDateTime();
     QByteArray line = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8();
     line += ' ';
@@ -111,5 +135,5 @@ void TrafficTrace::write(const char *event, const QByteArray &detail)
         line += ' ' + detail;
     }
     line += '\n';
-    file.write(line);
+    writeFailed = file.write(line) != line.size();
 }

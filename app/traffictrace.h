@@ -11,9 +11,11 @@
 class TrafficTrace
 {
 public:
-    // Appends to the file, creating it readable by its owner only; "-" is standard error.
-    bool open(const QString &path);
-    QString errorString() const { return file.errorString(); }
+    // Appends to a regular file, or creates one readable by its owner only; "-" is standard
+    // error. Why it cannot, or nothing.
+    QString open(const QString &path);
+    // A line could not be written: the trace is no longer a record of the run.
+    bool failed() const { return writeFailed; }
 
     // How the link is named on every line: "host:port" or "port node N".
     void setLink(const QString &name) { link = name; }
@@ -36,6 +38,7 @@ private:
     QFile file;
     QString link;
     bool openedBefore = false;
+    bool writeFailed = false;
 };
 
 #endif

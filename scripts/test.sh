@@ -14,7 +14,8 @@ build_targets build
 
 # The fuzz targets need clang; this tree builds only them and their libraries.
 CC=clang CXX=clang++ configure_tree build-fuzz -DVORSEL_FUZZ=ON -DBUILD_TESTING=ON
-build_targets build-fuzz fuzz_frame_readers fuzz_frame_writers fuzz_response_report
+build_targets build-fuzz fuzz_frame_readers fuzz_frame_writers fuzz_response_report \
+    fuzz_value_parsers
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -2,15 +2,16 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -316,9 +317,9 @@ QByteArray Simulator::execute(const QByteArray &line)
     return "error unknown command " + escaped(command.left(40));
 }
 
-// The path must name a regular file or nothing yet: a device or a FIFO there is never read or
-// replaced. The file stays locked while this simulator runs, and it must take a save before the
-// simulator serves, or every change would be lost.
+// The path must name a regular file or nothing yet: a symbolic link, a device or a FIFO there is
+// never read or replaced. The file stays locked while this simulator runs, and it must take a save
+// before the simulator serves, or every change would be lost.
 bool Simulator::openState(QString *error)
 {
     const QByteArray path = QFile::encodeName(options.stateFile);
@@ -326,7 +327,15 @@ bool Simulator::openState(QString *error)
     for (int attempt = 0; attempt < 100 && stateLock < 0; ++attempt) {
         struct stat opened = {};
         struct stat named = {};
-        const int fd = ::open(path, O_RDONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        // Never through a link, which would make the simulator create or read another file; and
+        // the file holds the web password.
+        const int fd =
+            ::open(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        struct stat link = {};
+        if (fd < 0 && lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
+            *error = QStringLiteral("%1 is a symbolic link").arg(options.stateFile);
+            return false;
+        }
         if (fd < 0) {
             *error = systemError(QStringLiteral("cannot open"), options.stateFile);
             return false;
@@ -378,15 +387,21 @@ bool Simulator::saveState(QString *error)
     if (stateLock < 0) {
         return true;
     }
-    // Written beside it and renamed over it, so the file is always a whole old or new state,
-    // whenever the process is killed; the new file is locked before it takes the name.
-    QSaveFile file(options.stateFile);
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(unit.fileText()) >= 0;
-    const int lock = written ? fcntl(file.handle(), F_DUPFD_CLOEXEC, 0) : -1;
-    if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0 || !file.commit()) {
-        *error = QStringLiteral("cannot save %1: %2").arg(options.stateFile, file.errorString());
+    // Written to a new file beside it, readable by its owner only, and renamed over the path
+    // itself (a link there is replaced, never followed), so the file is always a whole old or new
+    // state, whenever the process is killed; the new file is locked before it takes the name.
+    const QByteArray path = QFile::encodeName(options.stateFile);
+    QByteArray temporary = path + ".XXXXXX";
+    const QByteArray text = unit.fileText();
+    const int lock = mkostemp(temporary.data(), O_CLOEXEC);
+    const bool written =
+        lock >= 0 && ::write(lock, text.constData(), size_t(text.size())) == text.size();
+    if (!written || flock(lock, LOCK_EX | LOCK_NB) != 0 ||
+        rename(temporary.constData(), path.constData()) != 0) {
+        *error = systemError(QStringLiteral("cannot save"), options.stateFile);
         if (lock >= 0) {
             ::close(lock);
+            unlink(temporary.constData());
         }
         return false;
     }

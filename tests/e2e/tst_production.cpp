@@ -1,5 +1,11 @@
 #include "e2e.h"
 
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 using e2e::addRow;
 using e2e::frame;
 
@@ -8,19 +14,15 @@ using e2e::frame;
 class ProductionTest : public QObject
 {
     Q_OBJECT
+    QTemporaryDir directory;
+    QString path(const char *name) const { return directory.filePath(QLatin1String(name)); }
+    QString device = QStringLiteral("/dev/null");
 
 private slots:
     void runs_data();
     void runs() { e2e::runRow(60); }
-    // The time in an image's first line is checked for its form only.
     void images_data();
-    void images()
-    {
-        e2e::runRow(61,
-                    {"bash", "-c",
-                     "set -o pipefail; \"$0\" \"$@\" | sed -E "
-                     "'1s/^# [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$/# TIME/'"});
-    }
+    void images();
     void serialRuns_data();
     void serialRuns() { e2e::runRow(e2e::onPty); }
 };
@@ -101,6 +103,20 @@ void ProductionTest::runs_data()
            {readPage1, readPage1, "010000000008"});
 }
 
+void ProductionTest::images()
+{
+    // The time in an image's first line is checked for its form only.
+    e2e::runRow(61, {"bash", "-c",
+                     "set -o pipefail; \"$0\" \"$@\" | sed -E "
+                     "'1s/^# [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$/# TIME/'"});
+    // What was refused is as it was; a file replaced keeps its owner and permissions.
+    QVERIFY(!QFileInfo(path("fifo")).isFile() && !QFileInfo(device).isFile() &&
+            QFileInfo(path("victim")).size() == 7);
+    struct stat kept = {};
+    QVERIFY(stat(qPrintable(path("kept")), &kept) == 0 && (kept.st_mode & 07777) == 0640);
+    QCOMPARE(kept.st_uid, geteuid() == 0 ? 4321 : geteuid());
+}
+
 void ProductionTest::images_data()
 {
     e2e::addColumns();
@@ -141,15 +157,34 @@ void ProductionTest::images_data()
 
     // Nothing is sent for anything but an image.
     const QList<QPair<const char *, QByteArray>> malformed = {
-        {"16 pages", pageLines(first, last).mid(17)},
         {"18 pages", image + zeros + "\n"},
         {"15 digits", QByteArray(image).replace("0123", "012")},
         {"not hexadecimal", QByteArray(image).replace("ab", "ag")},
-        {"135 bytes", raw.left(135)}};
+        {"135 bytes", raw.left(135)},
+        {"8 pages in 136 bytes", pageLines(first, last).left(136)}};
     for (const auto &content : malformed) {
         addRow(content.first, "--restore -", {"<" + content.second}, {}, 3, e2e::File);
     }
     addRow("no file", "--compare /nonexistent/image", {}, {}, 3);
+
+    // Never followed nor replaced, and refused before anything is sent: a link planted to
+    // another's file, a FIFO, a device (of the test's own where it may make one).
+    QFile victim(path("victim"));
+    QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("secret\n") == 7 && victim.flush() &&
+            victim.copy(path("kept")) && chmod(qPrintable(path("kept")), 0640) == 0);
+    QVERIFY(QFile::link(path("victim"), path("link")) &&
+            mkfifo(qPrintable(path("fifo")), 0600) == 0);
+    // As root, a dump replaces a file of another user's.
+    QVERIFY(geteuid() != 0 || chown(qPrintable(path("kept")), 4321, 4321) == 0);
+    device =
+        mknod(qPrintable(path("null")), S_IFCHR | 0666, makedev(1, 3)) == 0 ? path("null") : device;
+    for (const QString &file : {path("link"), path("fifo"), device}) {
+        for (const QString &option : {"--dump " + file, "--trace " + file + " --reset"}) {
+            addRow(qPrintable(option.section(" ", 0, 0) + " to " + QFileInfo(file).fileName()),
+                   "--verbose " + option, {"?, not a regular file\n"}, {}, 3);
+        }
+    }
+    addRow("dump over another's file", "--dump " + path("kept"), {}, {readAll[0], readAll[1]});
     addRow(
         "no image on standard output beside JSON", "-o json --dump -",
         {R"({"v":1,"outcome":"not-sent","reason":"--dump: standard output carries the JSON lines"})"},

@@ -12,6 +12,7 @@ using e2e::frame;
 class ScriptingTest : public QObject
 {
     Q_OBJECT
+    QTemporaryDir directory;
 
 private slots:
     void jsonOneShot_data();
@@ -19,7 +20,8 @@ private slots:
     void jsonInteractive_data();
     void jsonInteractive() { e2e::runRow(41); }
     void causes_data();
-    void causes() { e2e::runRow(42); }
+    // Under a file size limit of nothing, which only a trace file meets.
+    void causes() { e2e::runRow(42, {"bash", "-c", "ulimit -f 0 && exec \"$0\" \"$@\""}); }
     void serialCauses_data();
     void serialCauses() { e2e::runRow(e2e::onPty); }
     void fileTarget();
@@ -151,8 +153,10 @@ void ScriptingTest::causes_data()
             R"(--write, --same-write and --byte-write take tag data"})",
             "?vorsel: 1 argument that no operation takes", "%secret"},
            {}, 3);
-    addRow("trace file", "--verbose --trace /nonexistent/trace --reset",
-           {"?vorsel: --trace: cannot open '/nonexistent/trace'"}, {}, 3);
+    // A trace that is lost, and so nothing is sent.
+    addRow("trace that cannot be written",
+           "--verbose --trace " + directory.filePath("full") + " --get-model-number",
+           {"?vorsel: cannot write the trace\n"}, {}, 1);
     addRow("time-out", "--verbose -i 1000 --reset",
            {"!fault ignore-every 1",
             "?vorsel: no answer from 127.0.0.42:7090 within 1000 ms (waited "},

@@ -109,6 +109,8 @@ private slots:
         row("tag ID 0 passing", "--pty --pass 1,0,0", "", "invalid value for --pass");
         row("state: a device", "--pty --state " + device, "", "not a regular file");
         row("state: a FIFO", "--pty --state " + fifo, "", "not a regular file");
+        QVERIFY(QFile::link(path("missing"), path("planted")));
+        row("state: a symbolic link", "--pty --state " + path("planted"), "", "is a symbolic link");
         row("state: an endless device", "--pty --state /dev/zero", "", "not a regular file");
         row("state: larger than any state", "--pty --state " + big.fileName(), "", "more than");
         // Quoted, what is not printable is escaped.
@@ -148,7 +150,8 @@ private slots:
         QCOMPARE(sim.stop(end == "SIGINT" ? SIGINT : end == "SIGTERM" ? SIGTERM : 0), status);
         QVERIFY(!QFileInfo(link).isSymLink());
         QCOMPARE(contents(kept), malformed);
-        QVERIFY(!QFileInfo(device).isFile() && !QFileInfo(fifo).isFile());
+        QVERIFY(!QFileInfo(device).isFile() && !QFileInfo(fifo).isFile() &&
+                !QFileInfo::exists(path("missing")));
         QCOMPARE(QFileInfo(path("held-link")).symLinkTarget(),
                  QString::fromLocal8Bit(holder.readiness("pty")));
         const QByteArray errors = sim.errors();
@@ -186,6 +189,15 @@ private slots:
         QCOMPARE(reloaded, "ok " + reloaded.mid(3, 16).repeated(17));
         QVERIFY(reloaded.mid(3, 16) != QByteArray(16, '0'));
         QCOMPARE(restarted.control("get model"), QByteArray("ok V640-KEPT 7"));
+        // It holds the web password; a link swapped in is replaced, not followed.
+        QCOMPARE(QFile::permissions(path("unit.state")),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QVERIFY(QFile::rename(path("unit.state"), path("old.state")) &&
+                QFile::link(path("old.state"), path("unit.state")));
+        QCOMPARE(restarted.control("set model V640-SAVED"), QByteArray("ok"));
+        QVERIFY(contents(path("unit.state")).contains("V640-SAVED") &&
+                !contents(path("old.state")).contains("V640-SAVED") &&
+                !QFileInfo(path("unit.state")).isSymLink());
     }
 
     // Abuse: bytes sent and never read on what a readiness line names (none: lines on standard
